@@ -1,0 +1,62 @@
+// Byte helpers shared by every detector: big-endian reads of the old interface, and
+// bounds-checked little/big-endian reads that answer nullopt instead of reading past the end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+class ByteUtils {
+public:
+    static uint32_t bytesToUInt32BE(const unsigned char* p);
+    static uint32_t bytesToUInt24BE(const unsigned char* p);
+    static uint16_t bytesToUInt16BE(const unsigned char* p);
+    // True when all count bytes at p equal value; a count of 0 answers false.
+    static bool compareArrayValue(const void* p, const unsigned char& value, const unsigned int& count);
+};
+
+template <typename T, size_t N>
+constexpr size_t getArraySize(const T (&)[N]) {
+    return N;
+}
+
+namespace kiv {
+
+template <typename T>
+inline std::optional<T> readLE(const uint8_t* d, size_t size, size_t off) {
+    if (off > size || sizeof(T) > size - off) return std::nullopt;
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) v |= static_cast<T>(static_cast<T>(d[off + i]) << (8 * i));
+    return v;
+}
+
+template <typename T>
+inline std::optional<T> readBE(const uint8_t* d, size_t size, size_t off) {
+    if (off > size || sizeof(T) > size - off) return std::nullopt;
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>((v << 8) | d[off + i]);
+    return v;
+}
+
+inline std::optional<uint16_t> le16(const uint8_t* d, size_t n, size_t off) { return readLE<uint16_t>(d, n, off); }
+inline std::optional<uint32_t> le32(const uint8_t* d, size_t n, size_t off) { return readLE<uint32_t>(d, n, off); }
+inline std::optional<uint64_t> le64(const uint8_t* d, size_t n, size_t off) { return readLE<uint64_t>(d, n, off); }
+inline std::optional<uint16_t> be16(const uint8_t* d, size_t n, size_t off) { return readBE<uint16_t>(d, n, off); }
+inline std::optional<uint32_t> be32(const uint8_t* d, size_t n, size_t off) { return readBE<uint32_t>(d, n, off); }
+inline std::optional<uint64_t> be64(const uint8_t* d, size_t n, size_t off) { return readBE<uint64_t>(d, n, off); }
+
+// Overflow-checked arithmetic for offsets and sizes read from files.
+inline bool checkedAdd(uint64_t a, uint64_t b, uint64_t& out) { return !__builtin_add_overflow(a, b, &out); }
+inline bool checkedMul(uint64_t a, uint64_t b, uint64_t& out) { return !__builtin_mul_overflow(a, b, &out); }
+
+// ASCII-only character classes: the locale is process-wide and set from the environment,
+// so the <cctype> functions must not decide what a file's bytes mean.
+inline bool isAsciiUpper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
+inline bool isAsciiLower(unsigned char c) { return c >= 'a' && c <= 'z'; }
+inline bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+inline bool isAsciiAlpha(unsigned char c) { return isAsciiUpper(c) || isAsciiLower(c); }
+inline bool isAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline char asciiToUpper(unsigned char c) { return static_cast<char>(isAsciiLower(c) ? c - 32 : c); }
+inline char asciiToLower(unsigned char c) { return static_cast<char>(isAsciiUpper(c) ? c + 32 : c); }
+
+}  // namespace kiv

@@ -1,0 +1,56 @@
+// Stateless helpers: byte search, running an outside command, the working directory,
+// path quoting for the shell, line reading and a key lookup in the engine's result JSON.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <istream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+class CommonUtils {
+public:
+    // Index of the first occurrence of needle in haystack, -1 when absent; an empty needle
+    // answers 0. Bytes compare as unsigned values.
+    template <typename H, typename N>
+    static int searchInBinary(H haystack, unsigned long hayLen, N needle, unsigned long needleLen) {
+        return searchBytes(bytesOf(haystack), hayLen, reinterpret_cast<const unsigned char*>(needle), needleLen);
+    }
+
+    // Value of key in a one-level JSON object written by the engine, as written (not unescaped).
+    static std::string getValueOf(const std::string& key, const std::string& json);
+    // Working directory with a trailing "/"; "" on failure.
+    static std::string getCurrentDir();
+    // Quotes runs of whitespace and backslash-escapes ( ) [ ] { } in place.
+    static void replaceSpaceInPath(std::string& path);
+    // A single-quoted shell word that the shell reads back as exactly path, whatever bytes it
+    // holds ($, `, ;, quotes, newlines). Use this for every path put on a command line.
+    static std::string shellQuote(const std::string& path);
+    // Runs command (stderr merged) and collects its output as text; "" when it cannot start.
+    static std::string executeCommandAndGetOutput(std::string command);
+    // Runs command (stderr merged) and appends every output byte, NULs included, to output;
+    // stops after maxBytes. False when the command cannot start.
+    static bool executeCommandAndGetOutputChar(std::string command, std::vector<char>& output,
+                                               size_t maxBytes = std::numeric_limits<size_t>::max());
+    // Reads one line ending in LF, CR or CRLF (ending not stored). At most maxLen characters are
+    // stored; the rest of an overlong line is consumed and dropped.
+    static std::istream& safeGetline(std::istream& is, std::string& line,
+                                     size_t maxLen = std::numeric_limits<size_t>::max());
+    // Erases every blank (0x20).
+    static bool removeSpace(std::string& text);
+    // True when the first count bytes are equal; count <= 0 answers true.
+    static bool compare2ArrayUsingXor(const unsigned char* a, const unsigned char* b, int count);
+
+    static int searchBytes(const unsigned char* hay, unsigned long hayLen, const unsigned char* needle,
+                           unsigned long needleLen);
+
+private:
+    static const unsigned char* bytesOf(const char* p) { return reinterpret_cast<const unsigned char*>(p); }
+    static const unsigned char* bytesOf(const unsigned char* p) { return p; }
+    static const unsigned char* bytesOf(const std::vector<char>& v) {
+        return reinterpret_cast<const unsigned char*>(v.data());
+    }
+};

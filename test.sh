@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the engine and the matcher, lays out the run
+# directory, and runs every test: once on the optimised build and once on a build with
+# AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on any failure.
+set -euo pipefail
+KIV_ROOT=$(cd "$(dirname "$0")" && pwd)
+source "$KIV_ROOT/tools/bootstrap.sh"
+
+kiv_install_missing "${KIV_PACKAGES[@]}" "${KIV_TEST_PACKAGES[@]}"
+
+jobs=$(nproc)
+kiv_build "$KIV_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ctest --test-dir "$KIV_ROOT/build" --output-on-failure -j"$jobs"
+
+kiv_build "$KIV_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$KIV_ROOT/build-asan" --output-on-failure -j"$jobs"
+echo "All tests passed."

@@ -1,0 +1,180 @@
+// The shared byte reader, helpers and tables every detector relies on.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "engine/ByteSource.h"
+#include "engine/ByteUtils.h"
+#include "engine/CommonUtils.h"
+#include "engine/TypeTables.h"
+
+using kiv::ByteSource;
+using kiv::FileByteSource;
+using kiv::MemoryByteSource;
+
+namespace {
+std::vector<uint8_t> counting(size_t n) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 7 + 3);
+    return v;
+}
+std::string tempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
+}  // namespace
+
+TEST(ByteSource, ReadsAreBoundedAndShortAtEnd) {
+    MemoryByteSource src(counting(100));
+    uint8_t buf[64];
+    EXPECT_EQ(src.readAt(90, buf, 64), 10u);
+    EXPECT_EQ(buf[0], static_cast<uint8_t>(90 * 7 + 3));
+    EXPECT_EQ(src.readAt(100, buf, 1), 0u);
+    EXPECT_EQ(src.readAt(UINT64_MAX, buf, 8), 0u);
+    EXPECT_EQ(src.read(95, 1000).size(), 5u);
+    EXPECT_EQ(src.head(1000).size, 100u);
+    EXPECT_EQ(src.tail(7).size, 7u);
+    EXPECT_EQ(src.tail(7).data[6], static_cast<uint8_t>(99 * 7 + 3));
+}
+
+TEST(ByteSource, CachedWindowsAgreeWithDirectReads) {
+    std::vector<uint8_t> bytes = counting(300000);
+    MemoryByteSource src(bytes);
+    src.head(10);
+    src.tail(5000);
+    // Reads inside, across and outside the cached windows give the file's own bytes.
+    for (uint64_t off : {0ull, 65530ull, 100000ull, 294999ull, 299990ull}) {
+        std::vector<uint8_t> got = src.read(off, 31);
+        ASSERT_EQ(got.size(), std::min<size_t>(31, 300000 - off));
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + off)) << off;
+    }
+}
+
+TEST(ByteSource, FindSeesMatchesAcrossChunkEdges) {
+    std::vector<uint8_t> bytes(200000, 'x');
+    const char* needle = "PK\x05\x06";
+    std::copy(needle, needle + 4, bytes.begin() + 65534);  // straddles the first chunk edge
+    MemoryByteSource src(bytes);
+    EXPECT_EQ(src.find(needle, 4, 0, 200000), 65534u);
+    EXPECT_EQ(src.find(needle, 4, 65535, 200000), ByteSource::npos);
+    EXPECT_EQ(src.find(needle, 4, 0, 65537), ByteSource::npos);  // window ends one byte short
+    EXPECT_EQ(src.find(needle, 4, 0, 65538), 65534u);
+    kiv::ByteView v = src.head(200000);
+    EXPECT_EQ(v.rfind("xx", 2), 199998u);
+    EXPECT_EQ(v.find("PK", 2, 65535), kiv::ByteView::npos);
+}
+
+TEST(ByteSource, FilesThatAreMissingOrNotRegularHaveNoBytes) {
+    FileByteSource missing(tempPath("no-such-file-here"));
+    EXPECT_FALSE(missing.isOpen());
+    EXPECT_EQ(missing.size(), 0u);
+    FileByteSource dir(::testing::TempDir());
+    EXPECT_EQ(dir.size(), 0u);
+
+    std::string fifo = tempPath("kiv-core-fifo");
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    FileByteSource pipe(fifo);  // must not block waiting for a writer
+    EXPECT_EQ(pipe.size(), 0u);
+    EXPECT_EQ(pipe.head(16).size, 0u);
+    ::unlink(fifo.c_str());
+
+    std::string path = tempPath("kiv-core-file");
+    { std::ofstream(path, std::ios::binary) << "hello world"; }
+    FileByteSource f(path);
+    EXPECT_EQ(f.size(), 11u);
+    EXPECT_TRUE(f.head(5).startsWith("hello", 5));
+    EXPECT_EQ(f.find("world", 5, 0, 100), 6u);
+    ::unlink(path.c_str());
+}
+
+TEST(ByteUtils, EndianReadsRefusePastTheEnd) {
+    const uint8_t b[] = {0x12, 0x34, 0x56, 0x78};
+    EXPECT_EQ(ByteUtils::bytesToUInt32BE(b), 0x12345678u);
+    EXPECT_EQ(ByteUtils::bytesToUInt24BE(b), 0x123456u);
+    EXPECT_EQ(ByteUtils::bytesToUInt16BE(b), 0x1234u);
+    EXPECT_EQ(*kiv::le32(b, 4, 0), 0x78563412u);
+    EXPECT_EQ(*kiv::be16(b, 4, 2), 0x5678u);
+    EXPECT_FALSE(kiv::le32(b, 4, 1));
+    EXPECT_FALSE(kiv::le16(b, 4, SIZE_MAX));
+    const uint8_t z[4] = {};
+    EXPECT_TRUE(ByteUtils::compareArrayValue(z, 0, 4));
+    EXPECT_FALSE(ByteUtils::compareArrayValue(z, 0, 0));
+    uint8_t fifty[50];
+    EXPECT_EQ(getArraySize(fifty), 50u);
+}
+
+TEST(CommonUtils, SearchInBinary) {
+    EXPECT_EQ(CommonUtils::searchInBinary("aaab", 4, "aab", 3), 1);
+    EXPECT_EQ(CommonUtils::searchInBinary("ab", 2, "b", 1), 1);
+    EXPECT_EQ(CommonUtils::searchInBinary("", 0, "x", 1), -1);
+    EXPECT_EQ(CommonUtils::searchInBinary("abc", 3, "", 0), 0);
+    const unsigned char hay[] = {0x01, 0xD0, 0xCF, 0x11};
+    EXPECT_EQ(CommonUtils::searchInBinary(hay, 4, "\xD0\xCF", 2), 1);
+    std::vector<char> v = {'x', 'P', 'K'};
+    EXPECT_EQ(CommonUtils::searchInBinary(v, v.size(), "PK", 2), 1);
+}
+
+TEST(CommonUtils, PathQuoting) {
+    std::string p = "/tmp/a b(1)/";
+    CommonUtils::replaceSpaceInPath(p);
+    EXPECT_EQ(p, "/tmp/a\" \"b\\(1\\)/");
+    // The shell reads a quoted path back byte for byte, whatever it holds.
+    std::string hostile = "/tmp/x'$(touch pwned);`id`\n\"y";
+    std::string out = CommonUtils::executeCommandAndGetOutput("printf %s " + CommonUtils::shellQuote(hostile));
+    EXPECT_EQ(out, hostile);
+}
+
+TEST(CommonUtils, CommandOutputKeepsEveryByte) {
+    std::vector<char> out;
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar("printf 'a\\000b\\377'", out));
+    EXPECT_EQ(out, (std::vector<char>{'a', '\0', 'b', '\xff'}));
+    out.clear();
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar("head -c 100000 /dev/zero", out, 10));
+    EXPECT_EQ(out.size(), 10u);
+}
+
+TEST(CommonUtils, SafeGetlineReadsEveryLineEnding) {
+    std::istringstream in(std::string("a\r\nb\rc\n"));
+    std::string line;
+    std::vector<std::string> lines;
+    while (CommonUtils::safeGetline(in, line) && !(in.eof() && line.empty())) lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_TRUE(in.eof());
+    std::istringstream longLine(std::string(1000, 'z') + "\nnext\n");
+    CommonUtils::safeGetline(longLine, line, 10);
+    EXPECT_EQ(line, std::string(10, 'z'));
+    CommonUtils::safeGetline(longLine, line, 10);
+    EXPECT_EQ(line, "next");
+}
+
+TEST(CommonUtils, ValueOfResultJsonKeys) {
+    std::string json =
+        "{\"typeID\":\"PDF\",\"type\":\"application/pdf\",\"groupIDs\":[\"P\"],\"groupID\":\"P\","
+        "\"description\":\"Adobe Portable Document Format\",\"extensions\":\"pdf\",\"encrypted\":false}";
+    EXPECT_EQ(CommonUtils::getValueOf("typeID", json), "PDF");
+    EXPECT_EQ(CommonUtils::getValueOf("encrypted", json), "false");
+    EXPECT_EQ(CommonUtils::getValueOf("missing", json), "");
+    std::string s = " a b ";
+    CommonUtils::removeSpace(s);
+    EXPECT_EQ(s, "ab");
+}
+
+TEST(TypeTables, FirstPairOfAKeyWins) {
+    EXPECT_EQ(FileTypeDescription.size(), 197u);
+    EXPECT_EQ(FileTypeDescription.at("M4V"), "MPEG-4 Video");
+    EXPECT_EQ(FileTypeDescription.at("data"), "data");
+    EXPECT_THROW(FileTypeDescription.at("DATA"), std::out_of_range);
+    EXPECT_EQ(FileTypeDescription.at("ZIP-ENCRYPTED"), FileTypeDescription.at("ZIP"));
+    EXPECT_EQ(MisMatchExtensions.size(), 65u);
+    EXPECT_EQ(MisMatchExtensions.front(), "DOC");
+    EXPECT_EQ(MisMatchExtensions.back(), "ZIP");
+    EXPECT_EQ(DXFVersion.size(), 13u);
+    EXPECT_EQ(DWFVersion.size(), 22u);
+    EXPECT_EQ(DXFVersion.count("AC1001"), 0u);
+    EXPECT_EQ(DWFVersion.at("06.20"), 59);
+    EXPECT_EQ(DWGVersionDescription.size(), 19u);
+    EXPECT_EQ(DXFVersionDescription.size(), 14u);
+    EXPECT_EQ(DWFVersionDescription.size(), 23u);
+}

@@ -1,0 +1,34 @@
+# Shared set-up for run.sh and test.sh: install what is missing, then configure and build.
+# Sourced, not executed.
+
+KIV_PACKAGES=(build-essential cmake pkg-config libmagic-dev libmagic-mgc libqpdf-dev rapidjson-dev
+              libpcre2-dev p7zip-full libgtest-dev python3)
+# Tools the tests use to make real files of each format.
+KIV_TEST_PACKAGES=(zip unzip xz-utils bzip2 qpdf gcab genisoimage)
+
+kiv_install_missing() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}" >&2
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null; then sudo=(sudo); else
+            echo "Missing packages (${missing[*]}) and not root: install them first." >&2
+            return 1
+        fi
+    fi
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+# kiv_build <build dir> [cmake options...]
+kiv_build() {
+    local dir=$1
+    shift
+    cmake -S "$KIV_ROOT" -B "$dir" "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
