@@ -1,10 +1,17 @@
 #include "engine/CommonUtils.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
 #include <regex>
+
+extern char** environ;
 
 int CommonUtils::searchBytes(const unsigned char* hay, unsigned long hayLen, const unsigned char* needle,
                              unsigned long needleLen) {
@@ -45,22 +52,9 @@ void CommonUtils::replaceSpaceInPath(std::string& path) {
     path = std::regex_replace(path, specials, "\\$1");
 }
 
-std::string CommonUtils::shellQuote(const std::string& path) {
-    std::string out = "'";
-    for (char c : path) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    out += '\'';
-    return out;
-}
-
-std::string CommonUtils::executeCommandAndGetOutput(std::string command) {
+std::string CommonUtils::executeCommandAndGetOutput(const std::vector<std::string>& argv) {
     std::vector<char> bytes;
-    if (!executeCommandAndGetOutputChar(std::move(command), bytes)) return "";
-    // Text form: each piece up to its first NUL, as a line-by-line C-string reader would keep it.
+    if (!executeCommandAndGetOutputChar(argv, bytes)) return "";
     std::string out;
     out.reserve(bytes.size());
     for (char c : bytes)
@@ -68,22 +62,58 @@ std::string CommonUtils::executeCommandAndGetOutput(std::string command) {
     return out;
 }
 
-bool CommonUtils::executeCommandAndGetOutputChar(std::string command, std::vector<char>& output, size_t maxBytes) {
-    command += " 2>&1";
-    FILE* pipe = popen(command.c_str(), "re");
-    if (pipe == nullptr) return false;
-    char buf[65536];
-    size_t total = 0;
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, pipe)) > 0) {
-        if (total < maxBytes) {
-            size_t keep = std::min(got, maxBytes - total);
-            output.insert(output.end(), buf, buf + keep);
-            total += keep;
-        }
-        // Past the cap keep draining, so the child is not killed by SIGPIPE mid-write.
+bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
+                                                 size_t maxBytes, int* exitStatus) {
+    if (argv.empty() || argv[0].empty()) return false;
+    // Close-on-exec, so that a child started by another thread at the same moment does not
+    // inherit the write end and keep this reader waiting for end of file.
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+
+    std::vector<char*> args;
+    args.reserve(argv.size() + 1);
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    pid_t pid = -1;
+    int rc = argv[0].find('/') != std::string::npos
+                 ? posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ)
+                 : posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        return false;
     }
-    pclose(pipe);
+
+    char buf[65536];
+    size_t kept = 0;
+    for (;;) {
+        ssize_t got = read(fds[0], buf, sizeof buf);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        size_t n = static_cast<size_t>(got);
+        if (kept < maxBytes) {
+            size_t keep = std::min(n, maxBytes - kept);
+            output.insert(output.end(), buf, buf + keep);
+            kept += keep;
+        }
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            status = -1;
+            break;
+        }
+    }
+    if (exitStatus) *exitStatus = status;
     return true;
 }
 

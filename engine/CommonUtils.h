@@ -11,6 +11,8 @@
 
 #include <sys/types.h>
 
+#include "engine/Limits.h"
+
 class CommonUtils {
 public:
     // Index of the first occurrence of needle in haystack, -1 when absent; an empty needle
@@ -26,15 +28,16 @@ public:
     static std::string getCurrentDir();
     // Quotes runs of whitespace and backslash-escapes ( ) [ ] { } in place.
     static void replaceSpaceInPath(std::string& path);
-    // A single-quoted shell word that the shell reads back as exactly path, whatever bytes it
-    // holds ($, `, ;, quotes, newlines). Use this for every path put on a command line.
-    static std::string shellQuote(const std::string& path);
-    // Runs command (stderr merged) and collects its output as text; "" when it cannot start.
-    static std::string executeCommandAndGetOutput(std::string command);
-    // Runs command (stderr merged) and appends every output byte, NULs included, to output;
-    // stops after maxBytes. False when the command cannot start.
-    static bool executeCommandAndGetOutputChar(std::string command, std::vector<char>& output,
-                                               size_t maxBytes = std::numeric_limits<size_t>::max());
+    // Runs argv[0] directly (no shell: file names are never read as shell syntax) with
+    // stdin from /dev/null and stderr merged into stdout, and collects the output as text
+    // (NUL bytes dropped). "" when the program cannot be started.
+    static std::string executeCommandAndGetOutput(const std::vector<std::string>& argv);
+    // Same, appending every output byte, NULs included, to output and keeping at most maxBytes
+    // (the rest is drained and dropped). False when the program cannot be started; the exit
+    // status (waitpid form) goes to *exitStatus when given.
+    static bool executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
+                                               size_t maxBytes = kiv::limits::kCommandOutputCap,
+                                               int* exitStatus = nullptr);
     // Reads one line ending in LF, CR or CRLF (ending not stored). At most maxLen characters are
     // stored; the rest of an overlong line is consumed and dropped.
     static std::istream& safeGetline(std::istream& is, std::string& line,

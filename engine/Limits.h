@@ -11,6 +11,9 @@ constexpr size_t kHeadCache = 64 * 1024;
 // ByteSource::find reads in chunks of this size.
 constexpr size_t kFindChunk = 64 * 1024;
 
+// Output kept from an outside program (7za extracting one member).
+constexpr size_t kCommandOutputCap = 16 * 1024 * 1024;
+
 // Matcher: header bytes scored against byte patterns.
 constexpr size_t kQrixHeaderBytes = 2048;
 // Matcher: files above this are searched for strings in their head and tail only.

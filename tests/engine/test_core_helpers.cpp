@@ -116,23 +116,31 @@ TEST(CommonUtils, SearchInBinary) {
     EXPECT_EQ(CommonUtils::searchInBinary(v, v.size(), "PK", 2), 1);
 }
 
-TEST(CommonUtils, PathQuoting) {
+TEST(CommonUtils, PathQuotingAndNoShell) {
     std::string p = "/tmp/a b(1)/";
     CommonUtils::replaceSpaceInPath(p);
     EXPECT_EQ(p, "/tmp/a\" \"b\\(1\\)/");
-    // The shell reads a quoted path back byte for byte, whatever it holds.
+    // Arguments reach the program byte for byte; nothing is read as shell syntax.
     std::string hostile = "/tmp/x'$(touch pwned);`id`\n\"y";
-    std::string out = CommonUtils::executeCommandAndGetOutput("printf %s " + CommonUtils::shellQuote(hostile));
-    EXPECT_EQ(out, hostile);
+    EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"printf", "%s", hostile}), hostile);
 }
 
 TEST(CommonUtils, CommandOutputKeepsEveryByte) {
     std::vector<char> out;
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar("printf 'a\\000b\\377'", out));
+    int status = -1;
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"printf", "a\\000b\\377"}, out, 100, &status));
     EXPECT_EQ(out, (std::vector<char>{'a', '\0', 'b', '\xff'}));
+    EXPECT_EQ(status, 0);
     out.clear();
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar("head -c 100000 /dev/zero", out, 10));
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"head", "-c", "100000", "/dev/zero"}, out, 10));
     EXPECT_EQ(out.size(), 10u);
+    // Standard error is collected too; a missing program is a failure, not empty success.
+    out.clear();
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"ls", "/no/such/dir"}, out, 1000, &status));
+    EXPECT_FALSE(out.empty());
+    EXPECT_NE(status, 0);
+    EXPECT_FALSE(CommonUtils::executeCommandAndGetOutputChar({"/no/such/program"}, out));
+    EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"/no/such/program"}), "");
 }
 
 TEST(CommonUtils, SafeGetlineReadsEveryLineEnding) {
