@@ -341,3 +341,5 @@ const std::string extensionsStr = "extensions";
 const std::string encryptedStr = "encrypted";
 
 const std::unordered_set<std::string> textBasedExtensions = {"TXT", "CSV"};
+
+std::string currentDir;

@@ -36,3 +36,7 @@ extern const std::string METAINFManifestXml;
 
 // Extensions kivFileType treats as plain text.
 extern const std::unordered_set<std::string> textBasedExtensions;
+
+// The working directory with a trailing "/", recorded by init; the archiver 7za is run
+// from here. Empty before init.
+extern std::string currentDir;
