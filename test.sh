@@ -9,7 +9,7 @@ source "$KIV_ROOT/tools/bootstrap.sh"
 kiv_install_missing "${KIV_PACKAGES[@]}" "${KIV_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
-kiv_build "$KIV_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+kiv_build "$KIV_ROOT/build" -DCMAKE_BUILD_TYPE=Release
 ctest --test-dir "$KIV_ROOT/build" --output-on-failure -j"$jobs"
 
 kiv_build "$KIV_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON

@@ -56,6 +56,8 @@ inline bool isAsciiLower(unsigned char c) { return c >= 'a' && c <= 'z'; }
 inline bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 inline bool isAsciiAlpha(unsigned char c) { return isAsciiUpper(c) || isAsciiLower(c); }
 inline bool isAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool isAsciiAlnum(unsigned char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
+inline bool isAsciiPrint(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
 inline char asciiToUpper(unsigned char c) { return static_cast<char>(isAsciiLower(c) ? c - 32 : c); }
 inline char asciiToLower(unsigned char c) { return static_cast<char>(isAsciiUpper(c) ? c + 32 : c); }
 

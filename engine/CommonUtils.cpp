@@ -1,15 +1,18 @@
 #include "engine/CommonUtils.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
-#include <regex>
+
+#include "engine/ByteUtils.h"
 
 extern char** environ;
 
@@ -31,7 +34,11 @@ std::string CommonUtils::getValueOf(const std::string& key, const std::string& j
     size_t end = value.find(",\"");
     if (end != std::string::npos) value = value.substr(0, end);
     if (value.find('"') != std::string::npos) {
-        value = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string();
+        // A quoted value: the text between its quotes. A closing brace after the last quote
+        // belongs to the object, one before it to the value ("x}" stays "x}").
+        if (!value.empty() && value.back() == '}' && value.size() >= 2 && value[value.size() - 2] == '"')
+            value.pop_back();
+        return value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string();
     }
     if (!value.empty() && value.back() == '}') value.pop_back();
     return value;
@@ -45,11 +52,24 @@ std::string CommonUtils::getCurrentDir() {
     return dir;
 }
 
+// Written by hand: a regular expression over a very long run of blanks recurses deep enough
+// to overflow the stack. Each whitespace run is enclosed in double quotes and every bracket
+// gets a backslash, as the archiver's old command lines expected.
 void CommonUtils::replaceSpaceInPath(std::string& path) {
-    static const std::regex spaces("(\\s+)");
-    static const std::regex specials("([\\(\\)\\[\\]\\{\\}])");
-    path = std::regex_replace(path, spaces, "\"$1\"");
-    path = std::regex_replace(path, specials, "\\$1");
+    std::string out;
+    out.reserve(path.size() + 8);
+    for (size_t i = 0; i < path.size();) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (kiv::isAsciiSpace(c)) {
+            out += '"';
+            while (i < path.size() && kiv::isAsciiSpace(static_cast<unsigned char>(path[i]))) out += path[i++];
+            out += '"';
+            continue;
+        }
+        if (std::strchr("()[]{}", c) != nullptr && c != '\0') out += '\\';
+        out += path[i++];
+    }
+    path.swap(out);
 }
 
 std::string CommonUtils::executeCommandAndGetOutput(const std::vector<std::string>& argv) {
@@ -63,7 +83,7 @@ std::string CommonUtils::executeCommandAndGetOutput(const std::vector<std::strin
 }
 
 bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
-                                                 size_t maxBytes, int* exitStatus) {
+                                                 size_t maxBytes, int* exitStatus, unsigned timeoutMs) {
     if (argv.empty() || argv[0].empty()) return false;
     // Close-on-exec, so that a child started by another thread at the same moment does not
     // inherit the write end and keep this reader waiting for end of file.
@@ -94,17 +114,40 @@ bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>&
 
     char buf[65536];
     size_t kept = 0;
+    bool stoppedEarly = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        if (timeoutMs != 0) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (kept >= maxBytes || left.count() <= 0) {
+                stoppedEarly = true;
+                break;
+            }
+            struct pollfd pfd = {fds[0], POLLIN, 0};
+            int ready = poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+            if (ready < 0 && errno != EINTR) {
+                stoppedEarly = true;
+                break;
+            }
+            if (ready <= 0) continue;
+        }
         ssize_t got = read(fds[0], buf, sizeof buf);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         size_t n = static_cast<size_t>(got);
-        if (kept < maxBytes) {
-            size_t keep = std::min(n, maxBytes - kept);
-            output.insert(output.end(), buf, buf + keep);
-            kept += keep;
+        size_t keep = std::min(n, maxBytes - kept);
+        output.insert(output.end(), buf, buf + keep);
+        kept += keep;
+        if (keep < n) {
+            // More output than the cap: a bomb-sized member. Reading it to its end would only
+            // spend time; stop the child instead.
+            stoppedEarly = true;
+            break;
         }
     }
+    // A bounded run that stopped early: the child may still be writing or stuck; end it.
+    if (stoppedEarly) kill(pid, SIGKILL);
     close(fds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -137,7 +180,10 @@ std::istream& CommonUtils::safeGetline(std::istream& is, std::string& line, size
                 if (line.empty()) is.setstate(std::ios::eofbit);
                 return is;
             default:
-                if (line.size() < maxLen) line += static_cast<char>(c);
+                line += static_cast<char>(c);
+                // An overlong line: one character past the cap tells the caller so, and the
+                // rest of a line without breaks (a multi-gigabyte binary) is never read.
+                if (line.size() > maxLen) return is;
         }
     }
 }

@@ -2,14 +2,14 @@
 // path quoting for the shell, line reading and a key lookup in the engine's result JSON.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstring>
 #include <istream>
 #include <limits>
 #include <string>
 #include <vector>
-
-#include <sys/types.h>
 
 #include "engine/Limits.h"
 
@@ -26,20 +26,24 @@ public:
     static std::string getValueOf(const std::string& key, const std::string& json);
     // Working directory with a trailing "/"; "" on failure.
     static std::string getCurrentDir();
-    // Quotes runs of whitespace and backslash-escapes ( ) [ ] { } in place.
+    // Quotes runs of whitespace and backslash-escapes ( ) [ ] { } in place. Commands never go
+    // through a shell (see below), so no command depends on this quoting for its safety.
     static void replaceSpaceInPath(std::string& path);
     // Runs argv[0] directly (no shell: file names are never read as shell syntax) with
     // stdin from /dev/null and stderr merged into stdout, and collects the output as text
     // (NUL bytes dropped). "" when the program cannot be started.
     static std::string executeCommandAndGetOutput(const std::vector<std::string>& argv);
-    // Same, appending every output byte, NULs included, to output and keeping at most maxBytes
-    // (the rest is drained and dropped). False when the program cannot be started; the exit
-    // status (waitpid form) goes to *exitStatus when given.
+    // Same, appending every output byte, NULs included, to output and keeping at most maxBytes;
+    // a child that writes more is killed (SIGKILL shows in its status). False when the program
+    // cannot be started; the exit status (waitpid form) goes to *exitStatus when given.
+    // A non-zero timeoutMs makes the run bounded: the child is killed once it has run that long
+    // or once maxBytes are kept, so neither a stuck child nor endless output can hold the caller.
     static bool executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
                                                size_t maxBytes = kiv::limits::kCommandOutputCap,
-                                               int* exitStatus = nullptr);
-    // Reads one line ending in LF, CR or CRLF (ending not stored). At most maxLen characters are
-    // stored; the rest of an overlong line is consumed and dropped.
+                                               int* exitStatus = nullptr, unsigned timeoutMs = 0);
+    // Reads one line ending in LF, CR or CRLF (ending not stored); at the end of the stream with
+    // nothing read, sets eofbit. A line longer than maxLen stops after maxLen + 1 characters
+    // (so the caller sees that it was too long); the rest stays unread in the stream.
     static std::istream& safeGetline(std::istream& is, std::string& line,
                                      size_t maxLen = std::numeric_limits<size_t>::max());
     // Erases every blank (0x20).

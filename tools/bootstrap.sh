@@ -4,7 +4,10 @@
 KIV_PACKAGES=(build-essential cmake pkg-config libmagic-dev libmagic-mgc libqpdf-dev rapidjson-dev
               libpcre2-dev p7zip-full libgtest-dev python3)
 # Tools the tests use to make real files of each format.
-KIV_TEST_PACKAGES=(zip unzip xz-utils bzip2 qpdf gcab genisoimage)
+KIV_TEST_PACKAGES=(zip unzip xz-utils bzip2 qpdf gcab genisoimage libbenchmark-dev)
+# Media probes: images and PSD/PSB (imagemagick), EXIF thumbnails (exiftool), WAV (sox),
+# MP3 (lame), text and binary DXF (python3-ezdxf).
+KIV_TEST_PACKAGES+=(imagemagick libimage-exiftool-perl sox lame python3-ezdxf)
 
 kiv_install_missing() {
     local missing=()

@@ -1,7 +1,8 @@
 // The shared byte reader, helpers and tables every detector relies on.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -22,7 +23,9 @@ std::vector<uint8_t> counting(size_t n) {
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 7 + 3);
     return v;
 }
-std::string tempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
+std::string tempPath(const char* name) {
+    return std::string(::testing::TempDir()) + name + "-" + std::to_string(::getpid());
+}
 }  // namespace
 
 TEST(ByteSource, ReadsAreBoundedAndShortAtEnd) {
@@ -120,6 +123,13 @@ TEST(CommonUtils, PathQuotingAndNoShell) {
     std::string p = "/tmp/a b(1)/";
     CommonUtils::replaceSpaceInPath(p);
     EXPECT_EQ(p, "/tmp/a\" \"b\\(1\\)/");
+    std::string q = "x\t \ny{z}[0]";
+    CommonUtils::replaceSpaceInPath(q);
+    EXPECT_EQ(q, "x\"\t \n\"y\\{z\\}\\[0\\]");
+    // A very long blank run must not exhaust the stack.
+    std::string blanks = "a" + std::string(200000, ' ') + "b";
+    CommonUtils::replaceSpaceInPath(blanks);
+    EXPECT_EQ(blanks.size(), 200004u);
     // Arguments reach the program byte for byte; nothing is read as shell syntax.
     std::string hostile = "/tmp/x'$(touch pwned);`id`\n\"y";
     EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"printf", "%s", hostile}), hostile);
@@ -141,6 +151,25 @@ TEST(CommonUtils, CommandOutputKeepsEveryByte) {
     EXPECT_NE(status, 0);
     EXPECT_FALSE(CommonUtils::executeCommandAndGetOutputChar({"/no/such/program"}, out));
     EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"/no/such/program"}), "");
+    EXPECT_FALSE(CommonUtils::executeCommandAndGetOutputChar({"no-such-program-anywhere"}, out));
+}
+
+TEST(CommonUtils, CommandOutputIsCappedAndEndlessOutputStops) {
+    // A 200 KiB file with NULs and every byte value comes back byte for byte.
+    std::string path = tempPath("kiv-core-binary");
+    std::string bytes;
+    for (size_t i = 0; i < 200 * 1024; ++i) bytes += static_cast<char>((i * 131) % 256);
+    { std::ofstream(path, std::ios::binary) << bytes; }
+    std::vector<char> out;
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"cat", path}, out));
+    EXPECT_EQ(std::string(out.begin(), out.end()), bytes);
+    ::unlink(path.c_str());
+    // A program that never stops writing is stopped once it passes the cap.
+    out.clear();
+    int status = 0;
+    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"yes"}, out, 4096, &status));
+    EXPECT_EQ(out.size(), 4096u);
+    EXPECT_TRUE(WIFSIGNALED(status));
 }
 
 TEST(CommonUtils, SafeGetlineReadsEveryLineEnding) {
@@ -150,10 +179,16 @@ TEST(CommonUtils, SafeGetlineReadsEveryLineEnding) {
     while (CommonUtils::safeGetline(in, line) && !(in.eof() && line.empty())) lines.push_back(line);
     EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_TRUE(in.eof());
+    // An overlong line stops one character past the cap, so "longer than the cap" stays
+    // visible, and the rest of the line is not read.
     std::istringstream longLine(std::string(1000, 'z') + "\nnext\n");
     CommonUtils::safeGetline(longLine, line, 10);
-    EXPECT_EQ(line, std::string(10, 'z'));
-    CommonUtils::safeGetline(longLine, line, 10);
+    EXPECT_EQ(line, std::string(11, 'z'));
+    EXPECT_EQ(longLine.tellg(), 11);
+    std::istringstream exact("0123456789\nnext");
+    CommonUtils::safeGetline(exact, line, 10);
+    EXPECT_EQ(line, "0123456789");
+    CommonUtils::safeGetline(exact, line, 10);
     EXPECT_EQ(line, "next");
 }
 
@@ -164,6 +199,11 @@ TEST(CommonUtils, ValueOfResultJsonKeys) {
     EXPECT_EQ(CommonUtils::getValueOf("typeID", json), "PDF");
     EXPECT_EQ(CommonUtils::getValueOf("encrypted", json), "false");
     EXPECT_EQ(CommonUtils::getValueOf("missing", json), "");
+    // A closing brace inside a quoted value is part of the value; one after it is not.
+    EXPECT_EQ(CommonUtils::getValueOf("description", "{\"description\":\"a}\",\"x\":1}"), "a}");
+    EXPECT_EQ(CommonUtils::getValueOf("description", "{\"description\":\"a}\"}"), "a}");
+    EXPECT_EQ(CommonUtils::getValueOf("x", "{\"x\":\"\"}"), "");
+    EXPECT_EQ(CommonUtils::getValueOf("k", "{\"k\"}"), "");
     std::string s = " a b ";
     CommonUtils::removeSpace(s);
     EXPECT_EQ(s, "ab");

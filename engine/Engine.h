@@ -1,0 +1,46 @@
+// Engine-wide state shared by the lifecycle (EngineInterface.cpp) and the scan pipeline
+// (Scan.cpp): the scan slots, the slot counter and the tables init fills for kivFileType.
+// All of it is defined in EngineInterface.cpp, so no other unit's static initialiser may
+// read it.
+#pragma once
+
+#include <magic.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/Limits.h"
+#include "engine/QrixLib.h"
+
+constexpr int PARALLEL_NUM = kiv::limits::kScanSlots;
+
+// Slot i: libmagic description handle, libmagic MIME handle, matcher copy (qxd[i]) and the
+// lock that guards all three during a scan's generic stage.
+extern magic_t myt[PARALLEL_NUM];
+extern magic_t myt_mime[PARALLEL_NUM];
+extern std::mutex m_scanLock[PARALLEL_NUM];
+// Round-robin slot counter, always 0..PARALLEL_NUM-1.
+extern std::atomic<int> CURRENT_THREAD_INDEX;
+
+// Tables of the second scan entry, filled by init.
+extern std::map<std::string, std::string> listAlterExtensions;
+extern std::vector<std::string> listTypeIdwithNoExtensions;
+extern std::map<std::string, std::vector<std::string>> listTypeIdAlterByExtension;
+
+namespace kiv {
+
+// The slot for the next scan: replaces v by (v + 1) mod PARALLEL_NUM and answers v.
+int getThreadIndex();
+
+// True between an init that answered 0 and deinit.
+bool engineReady();
+
+// libmagic's error text of this thread's last generic stage ("" when it had none), copied
+// while the slot was locked; getLastError hands it out.
+const char* lastMagicError();
+void setLastMagicError(const char* text);
+
+}  // namespace kiv

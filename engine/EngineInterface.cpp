@@ -1,0 +1,241 @@
+// Lifecycle and information queries: the 30 scan slots, init and deinit, and the small
+// queries the host asks. Every engine-wide global lives in this one unit, so no static
+// initialiser of another unit can see it half-built.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+
+#include "engine/CommonUtils.h"
+#include "engine/Engine.h"
+#include "engine/HostApi.h"
+#include "engine/Pending.h"
+#include "engine/TypeCatalogue.h"
+#include "engine/TypeTables.h"
+#include "engine/mapping/regexptable.h"
+
+magic_t myt[PARALLEL_NUM];
+magic_t myt_mime[PARALLEL_NUM];
+std::mutex m_scanLock[PARALLEL_NUM];
+std::atomic<int> CURRENT_THREAD_INDEX{0};
+qrix qxd[PARALLEL_NUM];
+
+std::map<std::string, std::string> listAlterExtensions;
+std::vector<std::string> listTypeIdwithNoExtensions;
+std::map<std::string, std::vector<std::string>> listTypeIdAlterByExtension;
+
+namespace {
+
+constexpr int kMagicFlags = MAGIC_RAW | MAGIC_ERROR;                        // 0x300
+constexpr int kMagicMimeFlags = MAGIC_MIME_TYPE | MAGIC_RAW | MAGIC_ERROR;  // 0x310
+constexpr const char* kMagicDatabase = "database/magic/magic.mgc";
+
+std::atomic<bool> gReady{false};
+// Process-wide tables (catalogue, signature tables, probe tables) are built once, however
+// often the host runs init and deinit.
+std::once_flag gTablesBuilt;
+
+// Trivially destructible on purpose: a thread_local with a destructor would pin the library
+// in memory, so unloading would no longer remove the matcher copies.
+thread_local char tLastMagicError[kiv::limits::kLastErrorBytes];
+
+void closeSlots() {
+    for (int i = 0; i < PARALLEL_NUM; ++i) {
+        if (myt[i] != nullptr) magic_close(myt[i]);
+        if (myt_mime[i] != nullptr) magic_close(myt_mime[i]);
+        myt[i] = nullptr;
+        myt_mime[i] = nullptr;
+    }
+}
+
+bool openSlot(int i) {
+    myt[i] = magic_open(kMagicFlags);
+    myt_mime[i] = magic_open(kMagicMimeFlags);
+    if (myt[i] == nullptr || myt_mime[i] == nullptr) return false;
+    // The matcher copy is bound before libmagic loads its database.
+    if (qxd[i].Init(i) < 1) return false;
+    if (magic_load(myt[i], kMagicDatabase) != 0) return false;
+    if (magic_load(myt_mime[i], kMagicDatabase) != 0) return false;
+    return true;
+}
+
+// Adds execute permission to the archiver in the working directory, without a shell and
+// without following a symlink out of it; anything else is left alone.
+void makeArchiverExecutable(const std::string& dir) {
+    std::string path = dir + "7za";
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) (void)fchmod(fd, 0755);
+    ::close(fd);
+}
+
+void buildTables() {
+    initFileTypeGroup();
+    initISOVecSignatures();
+    initFallBackSignatures();
+    AutoCADUtil::init();
+    ArchiveFTAUtils::init();
+}
+
+void fillExtensionTables() {
+    listAlterExtensions = {{"HTM", "HTML"}};
+    listTypeIdwithNoExtensions = {"DOC-ENCRYPTED", "DOT-ENCRYPTED", "XLS-ENCRYPTED", "XLT-ENCRYPTED", "PPT-ENCRYPTED",
+                                  "PPS-ENCRYPTED", "POT-ENCRYPTED", "MSO-ENCRYPTED", "VSD-ENCRYPTED", "VSS-ENCRYPTED",
+                                  "VST-ENCRYPTED", "JTD-ENCRYPTED", "PDF-ENCRYPTED", "ZIP-ENCRYPTED"};
+    listTypeIdAlterByExtension = {
+        {"PPT", {"PPT", "POT", "PPS"}}, {"PPT-ENCRYPTED", {"PPT", "POT", "PPS"}}, {"MHT", {"MHT", "MHTML", "EML"}},
+        {"VSD", {"VSD", "VSS", "VST"}}, {"VDX", {"VDX", "VSX", "VTX"}},
+    };
+}
+
+int registered(char** out, const char* text) {
+    const char* copy = addString(text);
+    if (copy == nullptr) return 1;
+    *out = const_cast<char*>(copy);
+    return 0;
+}
+
+}  // namespace
+
+namespace kiv {
+
+int getThreadIndex() {
+    int v = CURRENT_THREAD_INDEX.load();
+    while (!CURRENT_THREAD_INDEX.compare_exchange_weak(v, (v + 1) % PARALLEL_NUM)) {
+    }
+    return v;
+}
+
+bool engineReady() { return gReady.load(); }
+
+const char* lastMagicError() { return tLastMagicError; }
+
+void setLastMagicError(const char* text) {
+    if (text == nullptr) {
+        tLastMagicError[0] = '\0';
+        return;
+    }
+    std::strncpy(tLastMagicError, text, sizeof tLastMagicError - 1);
+    tLastMagicError[sizeof tLastMagicError - 1] = '\0';
+}
+
+}  // namespace kiv
+
+// A second init while the engine is ready answers 0 and changes nothing. A failed init
+// closes what it opened, so the host may try again.
+KIV_EXPORT int init() {
+    if (gReady.load()) return 0;
+    try {
+        regexpTable.init();
+        for (int i = 0; i < PARALLEL_NUM; ++i) {
+            if (!openSlot(i)) {
+                closeSlots();
+                return 1;
+            }
+        }
+        currentDir = CommonUtils::getCurrentDir();
+        if (currentDir.empty()) {
+            closeSlots();
+            return 1;
+        }
+        makeArchiverExecutable(currentDir);
+        std::call_once(gTablesBuilt, buildTables);
+        CURRENT_THREAD_INDEX = 0;
+        fillExtensionTables();
+        gReady = true;
+        return 0;
+    } catch (...) {
+        closeSlots();
+        return 1;
+    }
+}
+
+KIV_EXPORT int deinit() {
+    try {
+        gReady = false;
+        // Wait for scans still in their generic stage before their handles go away.
+        for (int i = 0; i < PARALLEL_NUM; ++i) {
+            std::lock_guard<std::mutex> lock(m_scanLock[i]);
+            if (myt[i] != nullptr) magic_close(myt[i]);
+            if (myt_mime[i] != nullptr) magic_close(myt_mime[i]);
+            myt[i] = nullptr;
+            myt_mime[i] = nullptr;
+        }
+    } catch (...) {
+    }
+    return 0;
+}
+
+KIV_EXPORT int update() { return 0; }
+KIV_EXPORT int reloadDatabase(void*) { return 0; }
+KIV_EXPORT int reloadConfig() { return 0; }
+
+KIV_EXPORT int getEngineCapabilities(unsigned char* flags) {
+    if (flags == nullptr) return 1;
+    *flags = static_cast<unsigned char>((*flags & ~0x02u) | 0x01u);
+    return 0;
+}
+
+KIV_EXPORT int getDefinitionInfo(char** engineVersion, char** definitionVersion, char** definitionDate,
+                                 uint64_t* definitionCount) {
+    if (!engineVersion || !definitionVersion || !definitionDate || !definitionCount) return 1;
+    char* a = nullptr;
+    char* b = nullptr;
+    char* c = nullptr;
+    if (registered(&a, "5.2.11") != 0 || registered(&b, "5.2.11") != 0 || registered(&c, "NaN") != 0) {
+        freeString(&a);
+        freeString(&b);
+        freeString(&c);
+        return 1;
+    }
+    *engineVersion = a;
+    *definitionVersion = b;
+    *definitionDate = c;
+    *definitionCount = 0;
+    return 0;
+}
+
+KIV_EXPORT int getFileTypeGroup(char** json) {
+    if (json == nullptr) return 1;
+    try {
+        return registered(json, cacheFileTypeGroups.c_str());
+    } catch (...) {
+        return 1;
+    }
+}
+
+// libmagic's error of this thread's last scan, copied while that scan held its slot: reading
+// a handle without its lock could meet another scan freeing the text. The text is not
+// registered and stays valid until this thread's next scan.
+KIV_EXPORT int getLastError(const char** text) {
+    if (text == nullptr) return 1;
+    const char* error = kiv::lastMagicError();
+    if (error[0] != '\0') {
+        *text = error;
+        return 0;
+    }
+    const char* unknown = addString("Unknown error");
+    if (unknown == nullptr) return 1;
+    *text = unknown;
+    return 0;
+}
+
+KIV_EXPORT int getInterfaceVersion(uint32_t* version) {
+    if (version == nullptr) return 1;
+    *version = 3;
+    return 0;
+}
+
+KIV_EXPORT int getEngineType(uint32_t* type) {
+    if (type == nullptr) return 1;
+    *type = 2;
+    return 0;
+}
+
+KIV_EXPORT int getProductName(char** name) {
+    if (name == nullptr) return 1;
+    return registered(name, "FileType");
+}

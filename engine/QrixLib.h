@@ -1,0 +1,47 @@
+// Loader of the signature matcher. The matcher keeps all its state in library globals, so
+// every scan slot binds a private copy of the library file ("lib." + slot) and calls it only
+// under the slot's lock.
+#pragma once
+
+#include <string>
+
+#include "engine/Limits.h"
+
+class qrix {
+public:
+    qrix() = default;
+    ~qrix();
+    qrix(const qrix&) = delete;
+    qrix& operator=(const qrix&) = delete;
+
+    // Copies libQrixLib.so of the working directory to lib.<slot>, binds the copy and loads the
+    // definitions package from database/qrix/. Answers the number of definitions loaded;
+    // 0 (or the matcher's own answer below 1) on failure. A previous binding is released first.
+    int Init(int slot);
+
+    // Forwarders; valid only after an Init that answered at least 1.
+    int Analyze();
+    int GetInfo(int mode, int index, char* out);
+    int LoadDefsPack(char* dir);
+    int SubmitFileA(char* path);
+
+    bool bound() const { return analyze_ != nullptr; }
+    // The copy's file name ("lib.7"); empty before Init.
+    const std::string& copyPath() const { return path_; }
+
+private:
+    void release();
+
+    int (*analyze_)() = nullptr;
+    int (*getInfo_)(int, int, char*) = nullptr;
+    int (*loadDefsPack_)(char*) = nullptr;
+    int (*submitFileA_)(char*) = nullptr;
+    void* handle_ = nullptr;
+    std::string path_;
+    // Absolute form of path_, taken at Init: the copy is removed from the directory it was
+    // written to even if the host changes its working directory later.
+    std::string fullPath_;
+};
+
+// One loader per scan slot; destroyed at unload from the last slot down, removing the copies.
+extern qrix qxd[kiv::limits::kScanSlots];

@@ -1,0 +1,121 @@
+// scan: one bounded reader over the file, the detector cascade, and when no detector
+// decides, the generic stage (libmagic and the slot's matcher, mapped by the rule table and
+// corrected by the post-rules).
+#include <sys/stat.h>
+
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "engine/ByteSource.h"
+#include "engine/Cascade.h"
+#include "engine/Engine.h"
+#include "engine/GenericStage.h"
+#include "engine/HostApi.h"
+#include "engine/Pending.h"
+#include "engine/Result.h"
+#include "engine/mapping/regexptable.h"
+
+namespace kiv {
+
+bool matcherCanTakePath(const char* path) {
+    if (std::strchr(path, '\\') != nullptr) return false;
+    std::mbstate_t state{};
+    const char* p = path;
+    size_t wide = std::mbsrtowcs(nullptr, &p, 0, &state);
+    return wide != static_cast<size_t>(-1) && wide <= limits::kQrixPathChars;
+}
+
+void foldMatcherAnswer(std::string& extText, std::string& typeText, std::string& magicDescription) {
+    // PPSM, POTX and XLTX are not folded.
+    static const char* const kOfficeOpenXml[] = {"DOCX", "DOCM", "DOTX", "DOTM", "PPTX", "PPTM",
+                                                 "PPSX", "XLSX", "XLAM", "XLSM", "XLSB"};
+    for (const char* ext : kOfficeOpenXml) {
+        if (extText == ext) {
+            extText = "ZIP";
+            typeText = "ZIP archive";
+            return;
+        }
+    }
+    if (extText == "XEX/EXE") {
+        extText = "data";
+        magicDescription = "data";
+    }
+}
+
+namespace {
+
+struct MagicAnswer {
+    std::string description;
+    std::string mime;
+};
+
+// Under the slot lock: libmagic's two answers and the matcher's best hit. False when libmagic
+// answers nothing or the matcher refuses the file; the lock is released on every path.
+bool askSlot(int slot, const char* path, MagicAnswer& magic, std::string& extText, std::string& typeText) {
+    std::lock_guard<std::mutex> lock(m_scanLock[slot]);
+    if (myt[slot] == nullptr || myt_mime[slot] == nullptr) return false;  // deinit ran meanwhile
+    const char* description = magic_file(myt[slot], path);
+    const char* mime = magic_file(myt_mime[slot], path);
+    const char* error = magic_error(myt[slot]);
+    if (error == nullptr) error = magic_error(myt_mime[slot]);
+    setLastMagicError(error);
+    if (description == nullptr || mime == nullptr) return false;
+    magic.description = description;
+    magic.mime = mime;
+
+    if (!matcherCanTakePath(path)) return true;
+    qrix& matcher = qxd[slot];
+    std::vector<char> writable(path, path + std::strlen(path) + 1);  // the export takes char*
+    if (matcher.SubmitFileA(writable.data()) == 0) return false;
+    if (matcher.Analyze() == 0) return false;
+    pickBestHit([&](int mode, int index, char* out) { return matcher.GetInfo(mode, index, out); }, extText, typeText);
+    return true;
+}
+
+bool genericStage(int slot, const ByteSource& src, const char* path, DetectionResult& r) {
+    MagicAnswer magic;
+    std::string extText, typeText;
+    if (!askSlot(slot, path, magic, extText, typeText)) return false;
+    foldMatcherAnswer(extText, typeText, magic.description);
+    if (regexpTable.check(extText.c_str(), typeText.c_str(), magic.mime.c_str(), magic.description.c_str(), r.typeId,
+                          r.mime, r.description, r.extensions) != 0)
+        return false;
+    try {
+        adjustFileTypeDetection(src, r.typeId, r.mime, r.extensions, r.description, r.encrypted);
+    } catch (...) {
+        // The result stands as far as the post-rules wrote it.
+    }
+    return true;
+}
+
+}  // namespace
+
+}  // namespace kiv
+
+KIV_EXPORT int scan(const char* path, uint32_t* status, char** json) {
+    const int slot = kiv::getThreadIndex();
+    if (status == nullptr || json == nullptr) return 1;
+    *status = 1;
+    *json = nullptr;
+    if (path == nullptr || !kiv::engineReady()) return 1;
+    try {
+        kiv::setLastMagicError(nullptr);
+        // Only regular files: a FIFO would block every probe that opens it, a device can read
+        // without end, and a directory has no bytes to judge.
+        struct stat st;
+        if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 1;
+
+        kiv::FileByteSource src(path);
+        kiv::DetectionResult r;
+        if (!kiv::runCascade(src, r) && !kiv::genericStage(slot, src, path, r)) return 1;
+
+        std::string text = createOutputJson(r.typeId, r.mime, r.description, r.extensions, r.encrypted, {});
+        const char* registered = addString(text.c_str());
+        if (registered == nullptr) return 1;
+        *json = const_cast<char*>(registered);
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}

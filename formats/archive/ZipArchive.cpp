@@ -1,0 +1,177 @@
+#include "formats/archive/ZipArchive.h"
+
+#include <algorithm>
+
+#include "engine/CommonUtils.h"
+#include "engine/Limits.h"
+#include "engine/TypeTables.h"
+#include "formats/archive/ArchiveRead.h"
+
+using kiv::ByteSource;
+using kiv::archive::getLE16;
+using kiv::archive::getLE32;
+using kiv::archive::readZ;
+
+const unsigned char ZipArchive::endCentralDirSig[4] = {'P', 'K', 0x05, 0x06};
+const unsigned char ZipArchive::localFileHeaderSig[4] = {'P', 'K', 0x03, 0x04};
+const unsigned char ZipArchive::centralDirHeaderSig[4] = {'P', 'K', 0x01, 0x02};
+
+namespace {
+constexpr uint32_t kLocalSig = 0x04034B50;
+constexpr uint32_t kCentralSig = 0x02014B50;
+constexpr uint32_t kEndSig = 0x06054B50;
+constexpr uint64_t kEndRecordLen = 22;
+}  // namespace
+
+void ZipArchive::LocalFileHeader::read(const ByteSource& src, uint64_t off) {
+    uint8_t b[localHeaderLen];
+    readZ(src, off, b, sizeof b);
+    signature = getLE32(b);
+    versionNeeded = getLE16(b + 4);
+    flags = getLE16(b + 6);
+    compression = getLE16(b + 8);
+    modTime = getLE16(b + 10);
+    modDate = getLE16(b + 12);
+    crc32 = getLE32(b + 14);
+    compressedSize = getLE32(b + 18);
+    uncompressedSize = getLE32(b + 22);
+    fileNameLength = getLE16(b + 26);
+    extraFieldLength = getLE16(b + 28);
+}
+
+void ZipArchive::CentralDirFileHeader::read(const ByteSource& src, uint64_t off) {
+    uint8_t b[centralDirHeaderLen];
+    readZ(src, off, b, sizeof b);
+    signature = getLE32(b);
+    versionMadeBy = getLE16(b + 4);
+    versionNeeded = getLE16(b + 6);
+    flags = getLE16(b + 8);
+    compression = getLE16(b + 10);
+    modTime = getLE16(b + 12);
+    modDate = getLE16(b + 14);
+    crc32 = getLE32(b + 16);
+    compressedSize = getLE32(b + 20);
+    uncompressedSize = getLE32(b + 24);
+    fileNameLength = getLE16(b + 28);
+    extraFieldLength = getLE16(b + 30);
+    fileCommentLength = getLE16(b + 32);
+    diskNumberStart = getLE16(b + 34);
+    internalAttributes = getLE16(b + 36);
+    externalAttributes = getLE32(b + 38);
+    localHeaderOffset = getLE32(b + 42);
+}
+
+uint64_t ZipArchive::findEndCentralDirFromBot(const ByteSource& src, uint64_t size) {
+    const uint64_t windowStart = size > kiv::limits::kZipEndRecordWindow ? size - kiv::limits::kZipEndRecordWindow : 0;
+    const uint64_t lastCandidate = size > kEndRecordLen ? size - kEndRecordLen : 0;
+    // Candidates run from lastCandidate down to windowStart; each needs its 4 signature bytes.
+    std::vector<uint8_t> buf(static_cast<size_t>(lastCandidate - windowStart + 4));
+    src.tail(static_cast<size_t>(kiv::limits::kZipEndRecordWindow));  // cached: later name tests reread it
+    readZ(src, windowStart, buf.data(), buf.size());
+    for (uint64_t i = lastCandidate - windowStart + 1; i-- > 0;) {
+        if (std::equal(endCentralDirSig, endCentralDirSig + 4, buf.begin() + static_cast<ptrdiff_t>(i)))
+            return windowStart + i;
+    }
+    return notFound;
+}
+
+uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t size) {
+    uint64_t pos = 0;
+    for (uint32_t records = 0; pos < size; ++records) {
+        if (records >= kiv::limits::kZipForwardWalkMaxRecords) return notFound;
+        uint8_t sigBytes[4];
+        uint32_t sig = readZ(src, pos, sigBytes, 4) == 4 ? getLE32(sigBytes) : 0;
+        if (sig == kLocalSig) {
+            LocalFileHeader h;
+            h.read(src, pos);
+            pos += uint64_t{localHeaderLen} + h.fileNameLength + h.extraFieldLength + h.compressedSize;
+        } else if (sig == kCentralSig) {
+            CentralDirFileHeader h;
+            h.read(src, pos);
+            pos += uint64_t{centralDirHeaderLen} + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
+        } else if (sig == kEndSig) {
+            return pos;
+        } else {
+            return notFound;
+        }
+    }
+    return notFound;
+}
+
+bool ZipArchive::forEachCentralDirName(const ByteSource& src, uint64_t size,
+                                       const std::function<bool(const char*, uint16_t)>& visit) {
+    uint64_t end = findEndCentralDirFromBot(src, size);
+    if (end == notFound) end = findEndCentralDirFromTop(src, size);
+    if (end == notFound) return false;
+
+    // A record cut short by the end of the file (a tiny file, or one the forward walk
+    // reached at the very end) describes no directory.
+    uint8_t rec[20];
+    if (readZ(src, end, rec, sizeof rec) != sizeof rec) return false;
+    const uint16_t records = getLE16(rec + 10);
+    uint64_t pos = getLE32(rec + 16);
+
+    std::vector<char> name;
+    for (uint16_t count = 0; pos < end && count < records; ++count) {
+        uint8_t head[centralDirHeaderLen];
+        if (readZ(src, pos, head, sizeof head) != sizeof head || getLE32(head) != kCentralSig) return true;
+        const uint16_t nameLen = getLE16(head + 28);
+        if (nameLen == 0) return true;
+        name.resize(nameLen);
+        if (readZ(src, pos + centralDirHeaderLen, name.data(), nameLen) != nameLen) return true;
+        pos += uint64_t{centralDirHeaderLen} + nameLen + getLE16(head + 30) + getLE16(head + 32);
+        if (!visit(name.data(), nameLen)) return true;
+    }
+    return true;
+}
+
+bool ZipArchive::checkFileNameExistInZip(const ByteSource& src, uint64_t size, const char* wanted,
+                                         uint16_t wantedLength) {
+    if (wanted == nullptr) return false;
+    bool found = false;
+    forEachCentralDirName(src, size, [&](const char* name, uint16_t len) {
+        found = len == wantedLength && std::equal(name, name + len, wanted);
+        return !found;
+    });
+    return found;
+}
+
+namespace {
+
+// 7za from the engine directory, run without a shell: "e -so" writes the member to standard
+// output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
+// path starting with '-' or '@' is still a path. Messages arrive in the same stream.
+void run7z(const std::string& path, const std::string& member, std::vector<char>& out) {
+    if (currentDir.empty() || path.empty()) return;
+    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
+    CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, nullptr,
+                                                kiv::limits::kArchiverTimeoutMs);
+}
+
+}  // namespace
+
+int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output) {
+    output.clear();
+    std::vector<char> bytes;
+    run7z(path, member, bytes);
+    // The text keeps the shape a line reader with a 256-byte buffer gives: pieces end after a
+    // newline or at 255 bytes, and each is cut at its first NUL. Binary members use the Char form.
+    size_t i = 0;
+    while (i < bytes.size()) {
+        size_t end = i;
+        while (end < bytes.size() && end - i < 255) {
+            if (bytes[end++] == '\n') break;
+        }
+        size_t stop = i;
+        while (stop < end && bytes[stop] != '\0') ++stop;
+        output.append(bytes.data() + i, stop - i);
+        i = end;
+    }
+    return 1;
+}
+
+int ZipArchive::readFilesInsideArchiveWith7zChar(const std::string& path, const std::string& member,
+                                                 std::vector<char>& output) {
+    run7z(path, member, output);
+    return 1;
+}

@@ -1,0 +1,88 @@
+// ZIP member access without unpacking: where the end-of-central-directory record lies,
+// whether the central directory lists a member, and one member's bytes read through 7za.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/ByteSource.h"
+
+class ZipArchive {
+public:
+    static const unsigned char endCentralDirSig[4];     // "PK" 05 06
+    static const unsigned char localFileHeaderSig[4];   // "PK" 03 04
+    static const unsigned char centralDirHeaderSig[4];  // "PK" 01 02
+    static constexpr uint16_t localHeaderLen = 30;
+    static constexpr uint16_t centralDirHeaderLen = 46;
+    // Offset answer meaning "no record".
+    static constexpr uint64_t notFound = UINT64_MAX;
+
+    // The 30-byte local file header, little-endian on disk.
+    struct LocalFileHeader {
+        uint32_t signature = 0;
+        uint16_t versionNeeded = 0;
+        uint16_t flags = 0;
+        uint16_t compression = 0;
+        uint16_t modTime = 0;
+        uint16_t modDate = 0;
+        uint32_t crc32 = 0;
+        uint32_t compressedSize = 0;
+        uint32_t uncompressedSize = 0;
+        uint16_t fileNameLength = 0;
+        uint16_t extraFieldLength = 0;
+        // Decodes the header at off; short reads leave the missing fields zero.
+        void read(const kiv::ByteSource& src, uint64_t off);
+    };
+
+    // The 46-byte central directory file header, little-endian on disk.
+    struct CentralDirFileHeader {
+        uint32_t signature = 0;
+        uint16_t versionMadeBy = 0;
+        uint16_t versionNeeded = 0;
+        uint16_t flags = 0;
+        uint16_t compression = 0;
+        uint16_t modTime = 0;
+        uint16_t modDate = 0;
+        uint32_t crc32 = 0;
+        uint32_t compressedSize = 0;
+        uint32_t uncompressedSize = 0;
+        uint16_t fileNameLength = 0;     // offset 28
+        uint16_t extraFieldLength = 0;   // offset 30
+        uint16_t fileCommentLength = 0;  // offset 32
+        uint16_t diskNumberStart = 0;
+        uint16_t internalAttributes = 0;
+        uint32_t externalAttributes = 0;
+        uint32_t localHeaderOffset = 0;
+        void read(const kiv::ByteSource& src, uint64_t off);
+    };
+
+    // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.
+    // Nothing else of the record is checked.
+    static uint64_t findEndCentralDirFromBot(const kiv::ByteSource& src, uint64_t size);
+    // Walks local and central headers from offset 0 to the end record; notFound when the walk
+    // meets anything else (data descriptors, ZIP64) or runs too long.
+    static uint64_t findEndCentralDirFromTop(const kiv::ByteSource& src, uint64_t size);
+    // True when the central directory lists exactly this name (byte-exact, case-sensitive).
+    static bool checkFileNameExistInZip(const kiv::ByteSource& src, uint64_t size, const char* name,
+                                        uint16_t nameLength);
+    static bool checkFileNameExistInZip(const kiv::ByteSource& src, uint64_t size, const unsigned char* name,
+                                        uint16_t nameLength) {
+        return checkFileNameExistInZip(src, size, reinterpret_cast<const char*>(name), nameLength);
+    }
+
+    // Calls visit(name, length) for each central directory entry in order until visit answers
+    // false or the directory ends; the walk stops at the first broken entry or empty name,
+    // exactly where the name test stops. False when no end record was found.
+    static bool forEachCentralDirName(const kiv::ByteSource& src, uint64_t size,
+                                      const std::function<bool(const char*, uint16_t)>& visit);
+
+    // Runs 7za to extract one member to standard output; output holds what it printed (data
+    // and messages), cut into the pieces a line reader sees and each piece cut at its first NUL.
+    // Always answers 1: a missing member, tool or password shows only in the text.
+    static int readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output);
+    // Same, appending every printed byte to output (not cleared first).
+    static int readFilesInsideArchiveWith7zChar(const std::string& path, const std::string& member,
+                                                std::vector<char>& output);
+};

@@ -1,0 +1,553 @@
+// The built kiv_engine.so, loaded with dlopen the way a host loads it, in a temporary working
+// directory laid out like run/: a stand-in matcher with canned answers (QrixDouble.c) as
+// libQrixLib.so, Debian's magic database and a small definitions package.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "engine/HostApi.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Api {
+    void* handle = nullptr;
+#define KIV_API_FN(name) decltype(&::name) name = nullptr;
+    KIV_API_FN(init)
+    KIV_API_FN(deinit)
+    KIV_API_FN(scan)
+    KIV_API_FN(freeString)
+    KIV_API_FN(addString)
+    KIV_API_FN(getEngineCapabilities)
+    KIV_API_FN(getDefinitionInfo)
+    KIV_API_FN(getFileTypeGroup)
+    KIV_API_FN(getLastError)
+    KIV_API_FN(getInterfaceVersion)
+    KIV_API_FN(getEngineType)
+    KIV_API_FN(getProductName)
+#undef KIV_API_FN
+};
+
+// Loaded once per process, as a host does; each test runs init and deinit itself.
+Api& api() {
+    static Api a = [] {
+        Api x;
+        x.handle = dlopen(KIV_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (x.handle == nullptr) return x;
+#define KIV_BIND(name) x.name = reinterpret_cast<decltype(x.name)>(dlsym(x.handle, #name));
+        KIV_BIND(init)
+        KIV_BIND(deinit)
+        KIV_BIND(scan)
+        KIV_BIND(freeString)
+        KIV_BIND(addString)
+        KIV_BIND(getEngineCapabilities)
+        KIV_BIND(getDefinitionInfo)
+        KIV_BIND(getFileTypeGroup)
+        KIV_BIND(getLastError)
+        KIV_BIND(getInterfaceVersion)
+        KIV_BIND(getEngineType)
+        KIV_BIND(getProductName)
+#undef KIV_BIND
+        return x;
+    }();
+    return a;
+}
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+void expectResultObject(const std::string& json) {
+    rapidjson::Document d;
+    d.Parse(json.c_str());
+    ASSERT_FALSE(d.HasParseError()) << json;
+    std::vector<std::string> keys;
+    for (auto it = d.MemberBegin(); it != d.MemberEnd(); ++it) keys.push_back(it->name.GetString());
+    EXPECT_EQ(keys, (std::vector<std::string>{"typeID", "type", "groupIDs", "groupID", "description", "extensions",
+                                              "encrypted"}))
+        << json;
+}
+
+// A working directory laid out like run/, entered for the test.
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(api().handle, nullptr) << dlerror();
+        old_ = fs::current_path();
+        dir_ = fs::path(::testing::TempDir()) / ("kiv-e2e-" + std::to_string(::getpid()) + "-" +
+                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "database" / "magic");
+        fs::create_directories(dir_ / "database" / "qrix");
+        fs::create_directories(dir_ / "files");
+        fs::copy_file(KIV_QRIX_DOUBLE, dir_ / "libQrixLib.so");
+        fs::create_symlink(KIV_MAGIC_MGC, dir_ / "database" / "magic" / "magic.mgc");
+        writeFile(dir_ / "database" / "qrix" / "QrixDefs.QXD", "def\n");
+        fs::current_path(dir_);
+    }
+    void TearDown() override {
+        api().deinit();
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+
+    // Scans path; answers the JSON, or "" with *rc set when the scan failed.
+    std::string scan(const std::string& path, int* rc = nullptr) {
+        uint32_t status = 0;
+        char* json = nullptr;
+        int r = api().scan(path.c_str(), &status, &json);
+        if (rc) *rc = r;
+        EXPECT_EQ(status, 1u);
+        if (r != 0) {
+            EXPECT_EQ(json, nullptr);
+            return "";
+        }
+        EXPECT_NE(json, nullptr);
+        std::string text = json ? json : "";
+        api().freeString(&json);
+        EXPECT_EQ(json, nullptr) << "the result JSON was not registered";
+        return text;
+    }
+
+    fs::path file(const std::string& name, const std::string& bytes) {
+        fs::path p = dir_ / "files" / name;
+        writeFile(p, bytes);
+        return p;
+    }
+
+    // A few files of different kinds that reach the generic stage.
+    std::vector<fs::path> mixedFiles() {
+        std::string binary;
+        for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 7919) % 251);
+        return {file("a.txt", "Hello, plain text.\nSecond line.\n"),
+                file("b.bin", binary),
+                file("empty", ""),
+                file("c.sh", "#!/bin/sh\necho hi\n"),
+                file("d.pdf", "%PDF-1.7\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n"),
+                file("e.html", "<!DOCTYPE html><html><head><title>t</title></head><body>x</body></html>\n"),
+                file("f.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + std::string(40, '\0'))};
+    }
+
+    fs::path dir_, old_;
+};
+
+}  // namespace
+
+TEST(EngineLibrary, ExportsOnlyPlainHostEntryPoints) {
+    ASSERT_NE(api().handle, nullptr) << dlerror();
+    for (const char* name : {"init",
+                             "deinit",
+                             "scan",
+                             "update",
+                             "reloadDatabase",
+                             "reloadConfig",
+                             "getEngineCapabilities",
+                             "getDefinitionInfo",
+                             "getFileTypeGroup",
+                             "getLastError",
+                             "getInterfaceVersion",
+                             "getEngineType",
+                             "getProductName",
+                             "addString",
+                             "freeString",
+                             "addScanString",
+                             "getLastScanError",
+                             "freeScanString",
+                             "wcstombs_s",
+                             "mbstowcs_s",
+                             "getCharConst",
+                             "getWCharConst",
+                             "getTimeSinceEpochInMs"})
+        EXPECT_NE(dlsym(api().handle, name), nullptr) << name;
+
+    // Every plain (unmangled) function the library exports is a host entry point.
+    const std::set<std::string> hostNames = {"init",
+                                             "deinit",
+                                             "scan",
+                                             "kivFileType",
+                                             "update",
+                                             "reloadDatabase",
+                                             "reloadConfig",
+                                             "getEngineCapabilities",
+                                             "getDefinitionInfo",
+                                             "getFileTypeGroup",
+                                             "getLastError",
+                                             "getInterfaceVersion",
+                                             "getEngineType",
+                                             "getProductName",
+                                             "addString",
+                                             "freeString",
+                                             "addScanString",
+                                             "getLastScanError",
+                                             "freeScanString",
+                                             "wcstombs_s",
+                                             "mbstowcs_s",
+                                             "getCharConst",
+                                             "getWCharConst",
+                                             "getTimeSinceEpochInMs",
+                                             "adjustConfig",
+                                             "convertJSON",
+                                             "parseInputJSON",
+                                             "readSettingFromConfig",
+                                             "getKIVSettingStr",
+                                             "getEngineConfig",
+                                             "getEngineConfigFromMap",
+                                             "getEngineConfigMix",
+                                             "getBoolValue",
+                                             "ensurePathEnding",
+                                             "trim",
+                                             "removeSpace",
+                                             "createBasicSupportedProperties",
+                                             "getEngineProperties",
+                                             "validateAndSetPropertyToMap"};
+    ASSERT_EQ(hostNames.size(), 39u);
+    std::string cmd = std::string("nm -D --defined-only '") + KIV_ENGINE_PATH + "'";
+    FILE* nm = popen(cmd.c_str(), "r");
+    ASSERT_NE(nm, nullptr);
+    char line[1024];
+    int plain = 0;
+    while (fgets(line, sizeof line, nm)) {
+        std::istringstream in(line);
+        std::string addr, kind, name;
+        in >> addr >> kind >> name;
+        if (kind != "T" || name.rfind("_Z", 0) == 0) continue;
+        ++plain;
+        EXPECT_TRUE(hostNames.count(name)) << "unexpected export: " << name;
+    }
+    pclose(nm);
+    EXPECT_GE(plain, 23);
+}
+
+TEST_F(Engine, InitNeedsMagicDatabaseMatcherAndDefinitions) {
+    // Nothing to scan with before init.
+    EXPECT_EQ(scan((dir_ / "database/qrix/QrixDefs.QXD").string()), "");
+
+    fs::remove("database/magic/magic.mgc");
+    EXPECT_EQ(api().init(), 1);
+    EXPECT_TRUE(fs::exists("lib.0")) << "the matcher copy is bound before libmagic loads its database";
+    fs::create_symlink(KIV_MAGIC_MGC, "database/magic/magic.mgc");
+
+    writeFile("database/qrix/QrixDefs.QXD", "");
+    EXPECT_EQ(api().init(), 1);
+    writeFile("database/qrix/QrixDefs.QXD", "def\n");
+
+    fs::rename("libQrixLib.so", "elsewhere.so");
+    EXPECT_EQ(api().init(), 1);
+    fs::rename("elsewhere.so", "libQrixLib.so");
+
+    // A failed init leaves the engine able to start once the pieces are there.
+    ASSERT_EQ(api().init(), 0);
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(readAll("lib." + std::to_string(i)), readAll("libQrixLib.so")) << i;
+    EXPECT_FALSE(fs::exists("lib.30"));
+    EXPECT_EQ(api().init(), 0);  // a second init changes nothing
+    EXPECT_NE(scan(file("x.txt", "text\n").string()), "");
+}
+
+TEST_F(Engine, InformationQueries) {
+    unsigned char caps = 0xFE;
+    EXPECT_EQ(api().getEngineCapabilities(&caps), 0);
+    EXPECT_EQ(caps, 0xFD);
+    caps = 0x00;
+    api().getEngineCapabilities(&caps);
+    EXPECT_EQ(caps, 0x01);
+
+    char *a = nullptr, *b = nullptr, *c = nullptr;
+    uint64_t n = 99;
+    ASSERT_EQ(api().getDefinitionInfo(&a, &b, &c, &n), 0);
+    EXPECT_STREQ(a, "5.2.11");
+    EXPECT_STREQ(b, "5.2.11");
+    EXPECT_STREQ(c, "NaN");
+    EXPECT_EQ(n, 0u);
+    for (char** p : {&a, &b, &c}) {
+        api().freeString(p);
+        EXPECT_EQ(*p, nullptr);
+    }
+    uint32_t v = 0;
+    EXPECT_EQ(api().getInterfaceVersion(&v), 0);
+    EXPECT_EQ(v, 3u);
+    EXPECT_EQ(api().getEngineType(&v), 0);
+    EXPECT_EQ(v, 2u);
+    char* name = nullptr;
+    ASSERT_EQ(api().getProductName(&name), 0);
+    EXPECT_STREQ(name, "FileType");
+    api().freeString(&name);
+    EXPECT_EQ(name, nullptr);
+
+    const char* error = nullptr;
+    ASSERT_EQ(api().getLastError(&error), 0);
+    EXPECT_STREQ(error, "Unknown error");
+    char* e = const_cast<char*>(error);
+    api().freeString(&e);
+    EXPECT_EQ(e, nullptr) << "the fallback text is registered";
+
+    // Null out-pointers: failure, nothing written.
+    EXPECT_EQ(api().getEngineCapabilities(nullptr), 1);
+    EXPECT_EQ(api().getDefinitionInfo(&a, nullptr, &c, &n), 1);
+    EXPECT_EQ(a, nullptr);
+    EXPECT_EQ(api().getInterfaceVersion(nullptr), 1);
+    EXPECT_EQ(api().getProductName(nullptr), 1);
+    EXPECT_EQ(api().getLastError(nullptr), 1);
+    EXPECT_EQ(api().getFileTypeGroup(nullptr), 1);
+
+    ASSERT_EQ(api().init(), 0);
+    char* groups = nullptr;
+    ASSERT_EQ(api().getFileTypeGroup(&groups), 0);
+    rapidjson::Document d;
+    d.Parse(groups);
+    EXPECT_FALSE(d.HasParseError());
+    EXPECT_TRUE(d.IsObject() && d.HasMember("A") && d.HasMember("O"));
+    api().freeString(&groups);
+    EXPECT_EQ(groups, nullptr);
+}
+
+TEST_F(Engine, ScansRotateThroughTheThirtySlots) {
+    ASSERT_EQ(api().init(), 0);
+    fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
+    for (int i = 0; i < 31; ++i) ASSERT_NE(scan(f.string()), "") << i;
+    std::vector<std::string> copies;
+    for (const std::string& l : lines(readAll("qrix-double.log"))) copies.push_back(l.substr(0, l.find('\t')));
+    ASSERT_EQ(copies.size(), 31u);
+    for (int i = 0; i < 30; ++i) EXPECT_EQ(copies[i], "lib." + std::to_string(i));
+    EXPECT_EQ(copies[30], "lib.0");
+}
+
+TEST_F(Engine, GenericStageGivesWellFormedResults) {
+    ASSERT_EQ(api().init(), 0);
+    for (const fs::path& p : mixedFiles()) {
+        std::string json = scan(p.string());
+        ASSERT_NE(json, "") << p;
+        expectResultObject(json);
+    }
+}
+
+TEST_F(Engine, MatcherAnswersAreFoldedAndTiesGoToTheHigherRank) {
+    ASSERT_EQ(api().init(), 0);
+    fs::path f = file("pkg.bin", std::string("PK\x03\x04", 4) + std::string(200, 'z'));
+    auto scanWith = [&](const std::string& control) {
+        writeFile("qrix-double.ctl", control);
+        return scan(f.string());
+    };
+    // An Office Open XML answer for a file no detector claimed is mapped as a ZIP archive.
+    EXPECT_EQ(scanWith("hit=90\tMicrosoft Word 2007+\tDOCX\n"), scanWith("hit=90\tZIP archive\tZIP\n"));
+    EXPECT_EQ(scanWith("hit=90\tWhatever\tXLSB\n"), scanWith("hit=5\tZIP archive\tZIP\n"));
+    // Equal top points: the hit with the higher rank number wins.
+    EXPECT_EQ(scanWith("hit=40\tGIF image\tGIF\nhit=40\tZIP archive\tZIP\n"), scanWith("hit=40\tZIP archive\tZIP\n"));
+    // No hit at all: the rules work from libmagic's answers alone.
+    EXPECT_NE(scanWith(""), "");
+}
+
+TEST_F(Engine, MatcherFailuresFailTheScanUnlessItIsSkipped) {
+    ASSERT_EQ(api().init(), 0);
+    fs::path plain = file("plain.txt", "text\n");
+    fs::create_directories(dir_ / "files" / "a\\b");
+    fs::path slashed = file("a\\b/inside.txt", "text\n");
+    std::string longName(250, 'n');
+    fs::path longPath = file(longName, "text\n");
+    ASSERT_GT(longPath.string().size(), 259u);
+
+    writeFile("qrix-double.ctl", "submit=0\n");
+    int rc = 0;
+    EXPECT_EQ(scan(plain.string(), &rc), "");
+    EXPECT_EQ(rc, 1);
+    // Paths the matcher cannot take whole never reach it; libmagic answers alone.
+    EXPECT_NE(scan(slashed.string()), "");
+    EXPECT_NE(scan(longPath.string()), "");
+    EXPECT_FALSE(fs::exists("qrix-double.log"));
+
+    writeFile("qrix-double.ctl", "analyze=0\n");
+    EXPECT_EQ(scan(plain.string(), &rc), "");
+    EXPECT_EQ(rc, 1);
+}
+
+TEST_F(Engine, OnlyRegularFilesAreScanned) {
+    ASSERT_EQ(api().init(), 0);
+    fs::path fifo = dir_ / "files" / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int rc = 0;
+    for (const std::string& p : {fifo.string(), (dir_ / "files").string(), std::string("/dev/zero"),
+                                 std::string("/dev/null"), (dir_ / "no-such-file").string()}) {
+        EXPECT_EQ(scan(p, &rc), "") << p;
+        EXPECT_EQ(rc, 1) << p;
+    }
+    uint32_t status = 0;
+    char* json = reinterpret_cast<char*>(0x1);
+    EXPECT_EQ(api().scan(nullptr, &status, &json), 1);
+    EXPECT_EQ(json, nullptr);
+    EXPECT_EQ(api().scan("x", nullptr, &json), 1);
+    EXPECT_EQ(api().scan("x", &status, nullptr), 1);
+    // A link to a regular file is followed.
+    fs::create_symlink(file("target.txt", "text\n"), dir_ / "files" / "link");
+    EXPECT_NE(scan((dir_ / "files" / "link").string()), "");
+}
+
+TEST_F(Engine, ParallelScansGiveTheSameAnswersAsOneThread) {
+    ASSERT_EQ(api().init(), 0);
+    writeFile("qrix-double.ctl", "hit=12\tSomething\tSMT\nhit=3\tOther\tOTH\n");
+    std::vector<fs::path> files = mixedFiles();
+    std::vector<std::string> expected;
+    for (const fs::path& p : files) expected.push_back(scan(p.string()));
+
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 500; ++i) {
+                size_t k = static_cast<size_t>(t + i) % files.size();
+                uint32_t status = 0;
+                char* json = nullptr;
+                if (api().scan(files[k].c_str(), &status, &json) != 0 || json == nullptr || expected[k] != json)
+                    ++mismatches;
+                api().freeString(&json);
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST_F(Engine, DeinitEndsScanning) {
+    ASSERT_EQ(api().init(), 0);
+    fs::path f = file("x.txt", "text\n");
+    EXPECT_NE(scan(f.string()), "");
+    EXPECT_EQ(api().deinit(), 0);
+    int rc = 0;
+    EXPECT_EQ(scan(f.string(), &rc), "");
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(api().deinit(), 0);
+    // And it can start again.
+    ASSERT_EQ(api().init(), 0);
+    EXPECT_NE(scan(f.string()), "");
+}
+
+TEST_F(Engine, ArchiverIsMadeExecutableWithoutFollowingLinks) {
+    writeFile("7za", "#!/bin/sh\n");
+    ::chmod("7za", 0644);
+    ASSERT_EQ(api().init(), 0);
+    EXPECT_EQ(fs::status("7za").permissions(), fs::perms(0755));
+    api().deinit();
+
+    // A 7za that links out of the working directory is left alone, and so is its target.
+    fs::remove("7za");
+    fs::path outside = dir_.parent_path() / ("kiv-e2e-outside-" + std::to_string(::getpid()));
+    writeFile(outside, "x");
+    ::chmod(outside.c_str(), 0644);
+    fs::create_symlink(outside, "7za");
+    ASSERT_EQ(api().init(), 0);
+    EXPECT_EQ(fs::status(outside).permissions(), fs::perms(0644));
+    fs::remove(outside);
+}
+
+#ifdef KIV_QRIXLIB
+TEST_F(Engine, RealMatcherAndDefinitions) {
+    fs::copy_file(KIV_QRIXLIB, "libQrixLib.so", fs::copy_options::overwrite_existing);
+    fs::copy_file(KIV_QRIXDEFS, "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
+    ASSERT_EQ(api().init(), 0);
+    for (const fs::path& p : mixedFiles()) {
+        std::string json = scan(p.string());
+        ASSERT_NE(json, "") << p;
+        expectResultObject(json);
+    }
+}
+#endif
+
+namespace {
+
+struct HostRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs kivscan in dir with args; stdout and stderr go to files in dir.
+HostRun runKivscan(const fs::path& dir, const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) _exit(127);
+        FILE* out = freopen("kivscan.out", "w", stdout);
+        FILE* err = freopen("kivscan.err", "w", stderr);
+        if (!out || !err) _exit(127);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(KIV_KIVSCAN));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KIV_KIVSCAN, argv.data());
+        _exit(127);
+    }
+    HostRun r;
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = readAll(dir / "kivscan.out");
+    r.err = readAll(dir / "kivscan.err");
+    fs::remove(dir / "kivscan.out");
+    fs::remove(dir / "kivscan.err");
+    return r;
+}
+
+}  // namespace
+
+TEST_F(Engine, HostProgramScansAndReportsWhatIsMissing) {
+    fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");
+    fs::path a = file("a.txt", "hello\n");
+    fs::path b = file("b.bin", std::string("\x00\x01\x02", 3));
+
+    HostRun ok = runKivscan(dir_, {"-j", "2", a.string(), b.string()});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    std::vector<std::string> out = lines(ok.out);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].substr(0, out[0].find('\t')), a.string());
+    EXPECT_EQ(out[1].substr(0, out[1].find('\t')), b.string());
+    expectResultObject(out[1].substr(out[1].find('\t') + 1));
+    // Unloading the engine removed the matcher copies.
+    EXPECT_FALSE(fs::exists("lib.0"));
+    EXPECT_FALSE(fs::exists("lib.29"));
+
+    HostRun recurse = runKivscan(dir_, {"-r", "files"});
+    EXPECT_EQ(recurse.status, 0) << recurse.err;
+    EXPECT_EQ(lines(recurse.out).size(), 2u);
+    HostRun dirNoR = runKivscan(dir_, {"files"});
+    EXPECT_EQ(dirNoR.status, 1);
+
+    HostRun missing = runKivscan(dir_, {a.string(), (dir_ / "nope").string()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(lines(missing.out).size(), 1u);
+    EXPECT_NE(missing.err.find((dir_ / "nope").string()), std::string::npos) << missing.err;
+
+    fs::remove("database/magic/magic.mgc");
+    HostRun noMagic = runKivscan(dir_, {a.string()});
+    EXPECT_EQ(noMagic.status, 2);
+    EXPECT_NE(noMagic.err.find("magic database"), std::string::npos) << noMagic.err;
+    fs::create_symlink(KIV_MAGIC_MGC, "database/magic/magic.mgc");
+    fs::remove("database/qrix/QrixDefs.QXD");
+    HostRun noDefs = runKivscan(dir_, {a.string()});
+    EXPECT_EQ(noDefs.status, 2);
+    EXPECT_NE(noDefs.err.find("definitions package"), std::string::npos) << noDefs.err;
+
+    fs::remove("kiv_engine.so");
+    HostRun noEngine = runKivscan(dir_, {a.string()});
+    EXPECT_EQ(noEngine.status, 2);
+    EXPECT_NE(noEngine.err.find("kiv_engine.so"), std::string::npos) << noEngine.err;
+}

@@ -1,0 +1,182 @@
+// The generic stage's pieces: the matcher loader (with a stand-in matcher), the best-hit walk,
+// the folds, and which paths reach the matcher.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "engine/GenericStage.h"
+#include "engine/QrixLib.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A working directory laid out for the loader: the stand-in matcher as libQrixLib.so and a
+// package with the given number of definitions. The test runs inside it.
+class LoaderDir : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = fs::current_path();
+        dir_ = fs::path(::testing::TempDir()) / ("kiv-loader-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "database" / "qrix");
+        fs::copy_file(KIV_QRIX_DOUBLE, dir_ / "libQrixLib.so");
+        writePackage(2);
+        fs::current_path(dir_);
+    }
+    void TearDown() override {
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+    void writePackage(int definitions) {
+        std::ofstream out(dir_ / "database" / "qrix" / "QrixDefs.QXD");
+        for (int i = 0; i < definitions; ++i) out << "def\n";
+    }
+    fs::path dir_, old_;
+};
+
+struct Hit {
+    int points;
+    std::string type, ext;
+};
+
+// Answers the matcher's queries from a list of hits in rank order (rank 1 first).
+struct CannedMatcher {
+    std::vector<Hit> hits;
+    int operator()(int mode, int index, char* out) const {
+        out[0] = '\0';
+        if (mode == 1) return static_cast<int>(hits.size());
+        if (index < 1 || index > static_cast<int>(hits.size())) return 0;
+        const Hit& h = hits[index - 1];
+        if (mode == 2) std::strcpy(out, h.type.c_str());
+        if (mode == 3) std::strcpy(out, h.ext.c_str());
+        return mode == 4 ? h.points : 1;
+    }
+};
+
+std::pair<std::string, std::string> best(std::vector<Hit> hits) {
+    std::string ext, type;
+    kiv::pickBestHit(CannedMatcher{std::move(hits)}, ext, type);
+    return {ext, type};
+}
+
+}  // namespace
+
+TEST_F(LoaderDir, CopiesAreExactPrivateAndRemoved) {
+    std::string source = readAll("libQrixLib.so");
+    {
+        qrix a, b;
+        EXPECT_EQ(a.Init(0), 2);
+        EXPECT_EQ(b.Init(29), 2);
+        EXPECT_EQ(a.copyPath(), "lib.0");
+        EXPECT_EQ(readAll("lib.0"), source);
+        EXPECT_EQ(readAll("lib.29"), source);
+        EXPECT_EQ(fs::status("lib.0").permissions() & fs::perms::others_all, fs::perms::none);
+        // Each copy keeps its own state: a submission on one leaves the other empty.
+        std::ofstream("qrix-double.ctl") << "hit=7\tT\tE\n";
+        char path[] = "libQrixLib.so";
+        ASSERT_EQ(a.SubmitFileA(path), 1);
+        ASSERT_EQ(a.Analyze(), 1);
+        char out[4096];
+        EXPECT_EQ(a.GetInfo(1, 0, out), 1);
+        EXPECT_EQ(b.GetInfo(1, 0, out), 0);
+        // Binding again writes a new file over the old name instead of truncating the mapped one.
+        // (The old copy is held open, as a process that maps it would.)
+        int old = ::open("lib.0", O_RDONLY);
+        ASSERT_GE(old, 0);
+        EXPECT_EQ(a.Init(0), 2);
+        struct stat before, after;
+        ASSERT_EQ(::fstat(old, &before), 0);
+        ASSERT_EQ(::stat("lib.0", &after), 0);
+        EXPECT_NE(before.st_ino, after.st_ino);
+        EXPECT_EQ(static_cast<size_t>(before.st_size), source.size());
+        ::close(old);
+    }
+    EXPECT_FALSE(fs::exists("lib.0"));
+    EXPECT_FALSE(fs::exists("lib.29"));
+    for (auto& e : fs::directory_iterator("."))
+        EXPECT_EQ(e.path().filename().string().rfind("lib.0.", 0), std::string::npos);
+}
+
+TEST_F(LoaderDir, MissingLibraryOrEmptyPackageFails) {
+    {
+        qrix q;
+        writePackage(0);
+        EXPECT_LT(q.Init(3), 1);
+    }
+    fs::remove("libQrixLib.so");
+    writePackage(1);
+    qrix q;
+    EXPECT_EQ(q.Init(0), 0);
+    EXPECT_FALSE(q.bound());
+    // Not a library at all.
+    std::ofstream("libQrixLib.so") << "not an ELF file";
+    EXPECT_EQ(q.Init(0), 0);
+}
+
+TEST(BestHit, WalksFromTheLastRankAndKeepsStrictlyMorePoints) {
+    EXPECT_EQ(best({}), std::make_pair(std::string(), std::string()));
+    EXPECT_EQ(best({{50, "Alpha", "A"}, {20, "Beta", "B"}}), std::make_pair(std::string("A"), std::string("Alpha")));
+    // Equal top points: the higher rank number was walked first and is kept.
+    EXPECT_EQ(best({{40, "First", "F"}, {40, "Second", "S"}}), std::make_pair(std::string("S"), std::string("Second")));
+    // The first hit walked is taken even with no or negative points.
+    EXPECT_EQ(best({{-5, "Neg", "N"}}), std::make_pair(std::string("N"), std::string("Neg")));
+    EXPECT_EQ(best({{-2, "A", "A"}, {-2, "B", "B"}}), std::make_pair(std::string("B"), std::string("B")));
+    EXPECT_EQ(best({{0, "Zero", "Z"}, {-3, "Less", "L"}}), std::make_pair(std::string("Z"), std::string("Zero")));
+    // While both kept texts are empty any hit replaces them.
+    EXPECT_EQ(best({{1, "Low", "W"}, {9, "", ""}}), std::make_pair(std::string("W"), std::string("Low")));
+    // A 4095-character answer arrives whole and nothing overruns the buffer.
+    std::string longType(4095, 'x');
+    EXPECT_EQ(best({{3, longType, "L"}}).second, longType);
+}
+
+TEST(Folds, OnlyTheListedOfficeExtensionsBecomeZip) {
+    for (const char* ext : {"DOCX", "DOCM", "DOTX", "DOTM", "PPTX", "PPTM", "PPSX", "XLSX", "XLAM", "XLSM", "XLSB"}) {
+        std::string e = ext, t = "Word", d = "Zip archive data";
+        kiv::foldMatcherAnswer(e, t, d);
+        EXPECT_EQ(e, "ZIP") << ext;
+        EXPECT_EQ(t, "ZIP archive");
+        EXPECT_EQ(d, "Zip archive data");
+    }
+    for (const char* ext : {"PPSM", "POTX", "XLTX", "docx", "ZIP"}) {
+        std::string e = ext, t = "T", d = "D";
+        kiv::foldMatcherAnswer(e, t, d);
+        EXPECT_EQ(e, ext);
+        EXPECT_EQ(t, "T");
+    }
+    std::string e = "XEX/EXE", t = "Atari", d = "DOS executable";
+    kiv::foldMatcherAnswer(e, t, d);
+    EXPECT_EQ(e, "data");
+    EXPECT_EQ(t, "Atari");
+    EXPECT_EQ(d, "data");
+}
+
+TEST(MatcherPaths, OnlyPathsTheMatcherCanTakeWhole) {
+    std::string saved = std::setlocale(LC_CTYPE, nullptr);
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    EXPECT_TRUE(kiv::matcherCanTakePath("/tmp/a.txt"));
+    EXPECT_FALSE(kiv::matcherCanTakePath("/tmp/a\\b/c.txt"));
+    EXPECT_TRUE(kiv::matcherCanTakePath(std::string(259, 'a').c_str()));
+    EXPECT_FALSE(kiv::matcherCanTakePath(std::string(260, 'a').c_str()));
+    // 259 characters of two bytes each: the matcher counts characters.
+    std::string wide;
+    for (int i = 0; i < 259; ++i) wide += "\xc3\xa9";
+    EXPECT_TRUE(kiv::matcherCanTakePath(wide.c_str()));
+    EXPECT_FALSE(kiv::matcherCanTakePath("/tmp/\xff.txt"));
+    std::setlocale(LC_CTYPE, "C");
+    EXPECT_TRUE(kiv::matcherCanTakePath("/tmp/plain"));
+    EXPECT_FALSE(kiv::matcherCanTakePath("/tmp/caf\xc3\xa9"));
+    std::setlocale(LC_CTYPE, saved.c_str());
+}

@@ -1,0 +1,295 @@
+// kivscan: a scanning host for the engine. Loads ./kiv_engine.so from the working directory
+// (the engine's own working directory), starts it, scans the given files and prints one line
+// per file: the path, a TAB, and the result JSON exactly as the engine returned it.
+//
+//   kivscan [-r] [-j N] [--ext] [--stats] PATH...
+//
+// Exit status: 0 every file scanned, 1 some failed (each named on stderr), 2 the engine could
+// not start.
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/HostApi.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kEngineFile = "./kiv_engine.so";
+
+struct Options {
+    bool recurse = false;
+    bool useExtension = false;
+    bool stats = false;
+    unsigned threads = 1;
+    std::vector<std::string> paths;
+};
+
+struct Engine {
+    void* handle = nullptr;
+    decltype(&::init) init = nullptr;
+    decltype(&::deinit) deinit = nullptr;
+    decltype(&::scan) scan = nullptr;
+    decltype(&::kivFileType) kivFileType = nullptr;
+    decltype(&::freeString) freeString = nullptr;
+};
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: kivscan [-r] [-j N] [--ext] [--stats] PATH...\n"
+                 "  -r       recurse into directories\n"
+                 "  -j N     scan from N threads (default 1)\n"
+                 "  --ext    scan with kivFileType, passing each file's extension\n"
+                 "  --stats  print files, seconds and files per second to stderr\n");
+}
+
+std::optional<Options> parseArgs(int argc, char** argv) {
+    Options o;
+    bool endOfOptions = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (!endOfOptions && a == "--") {
+            endOfOptions = true;
+        } else if (!endOfOptions && a == "-r") {
+            o.recurse = true;
+        } else if (!endOfOptions && a == "--ext") {
+            o.useExtension = true;
+        } else if (!endOfOptions && a == "--stats") {
+            o.stats = true;
+        } else if (!endOfOptions && (a == "-j" || a.rfind("-j", 0) == 0)) {
+            std::string n = a == "-j" ? (i + 1 < argc ? argv[++i] : "") : a.substr(2);
+            char* end = nullptr;
+            long v = std::strtol(n.c_str(), &end, 10);
+            if (n.empty() || *end != '\0' || v < 1 || v > 1024) {
+                std::fprintf(stderr, "kivscan: -j needs a thread count from 1 to 1024\n");
+                return std::nullopt;
+            }
+            o.threads = static_cast<unsigned>(v);
+        } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "kivscan: unknown option %s\n", a.c_str());
+            return std::nullopt;
+        } else {
+            o.paths.push_back(a);
+        }
+    }
+    if (o.paths.empty()) return std::nullopt;
+    return o;
+}
+
+bool exists(const char* path) { return ::access(path, F_OK) == 0; }
+
+// init only answers 1; name what a working directory needs and lacks.
+void explainInitFailure() {
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) {
+        std::fprintf(stderr, "kivscan: the engine could not start: the working directory cannot be read\n");
+        return;
+    }
+    struct Need {
+        const char* path;
+        const char* what;
+    };
+    const Need needs[] = {
+        {"database/magic/magic.mgc", "the magic database"},
+        {"database/qrix/QrixDefs.QXD", "the definitions package"},
+        {"libQrixLib.so", "the matcher library"},
+    };
+    bool named = false;
+    for (const Need& n : needs) {
+        if (!exists(n.path)) {
+            std::fprintf(stderr, "kivscan: the engine could not start: %s is missing (%s/%s)\n", n.what, cwd, n.path);
+            named = true;
+        }
+    }
+    if (named) return;
+    if (::access(".", W_OK) != 0) {
+        std::fprintf(stderr,
+                     "kivscan: the engine could not start: the working directory %s is not writable (the engine "
+                     "writes its matcher copies there)\n",
+                     cwd);
+        return;
+    }
+    std::fprintf(stderr,
+                 "kivscan: the engine could not start in %s: the magic database, the definitions package or the "
+                 "matcher library is unusable\n",
+                 cwd);
+}
+
+std::optional<Engine> loadEngine(bool needKivFileType) {
+    Engine e;
+    if (!exists(kEngineFile)) {
+        char cwd[4096];
+        std::fprintf(stderr, "kivscan: the engine library is missing (%s/kiv_engine.so)\n",
+                     ::getcwd(cwd, sizeof cwd) ? cwd : ".");
+        return std::nullopt;
+    }
+    e.handle = dlopen(kEngineFile, RTLD_NOW | RTLD_LOCAL);
+    if (e.handle == nullptr) {
+        std::fprintf(stderr, "kivscan: cannot load the engine: %s\n", dlerror());
+        return std::nullopt;
+    }
+    auto sym = [&](const char* name) { return dlsym(e.handle, name); };
+    e.init = reinterpret_cast<decltype(e.init)>(sym("init"));
+    e.deinit = reinterpret_cast<decltype(e.deinit)>(sym("deinit"));
+    e.scan = reinterpret_cast<decltype(e.scan)>(sym("scan"));
+    e.kivFileType = reinterpret_cast<decltype(e.kivFileType)>(sym("kivFileType"));
+    e.freeString = reinterpret_cast<decltype(e.freeString)>(sym("freeString"));
+    if (!e.init || !e.deinit || !e.scan || !e.freeString || (needKivFileType && !e.kivFileType)) {
+        std::fprintf(stderr, "kivscan: the engine library lacks an entry point (%s)\n",
+                     needKivFileType && !e.kivFileType ? "kivFileType" : "init, deinit, scan or freeString");
+        dlclose(e.handle);
+        return std::nullopt;
+    }
+    return e;
+}
+
+// The extension of the file name: the text after its last dot, "" when there is none.
+std::string extensionOf(const std::string& path) {
+    std::string name = fs::path(path).filename().string();
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot + 1);
+}
+
+// Expands the arguments into the list of files. Directories are walked only with -r; walking
+// keeps regular files (after links) and skips FIFOs, devices and sockets. Named arguments go
+// to the engine as given.
+std::vector<std::string> collectFiles(const Options& o, int& failures) {
+    std::vector<std::string> files;
+    for (const std::string& p : o.paths) {
+        std::error_code ec;
+        if (!fs::is_directory(p, ec)) {
+            files.push_back(p);
+            continue;
+        }
+        if (!o.recurse) {
+            std::fprintf(stderr, "kivscan: %s: is a directory (use -r)\n", p.c_str());
+            ++failures;
+            continue;
+        }
+        std::vector<std::string> found;
+        fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
+        if (ec) {
+            std::fprintf(stderr, "kivscan: %s: %s\n", p.c_str(), ec.message().c_str());
+            ++failures;
+            continue;
+        }
+        for (; it != end; it.increment(ec)) {
+            if (ec) break;
+            std::error_code fe;
+            if (fs::is_regular_file(it->path(), fe)) found.push_back(it->path().string());
+        }
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    }
+    return files;
+}
+
+// The engine answers only "failed"; say what is wrong with the path when it is visible here.
+std::string whyFailed(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::string("scan failed: ") + std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "scan failed: not a regular file";
+    return "scan failed";
+}
+
+struct Outcome {
+    bool done = false;
+    bool ok = false;
+    std::string json;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<Options> opts = parseArgs(argc, argv);
+    if (!opts) {
+        usage();
+        return 2;
+    }
+    int failures = 0;
+    std::vector<std::string> files = collectFiles(*opts, failures);
+
+    std::optional<Engine> engine = loadEngine(opts->useExtension);
+    if (!engine) return 2;
+    if (engine->init() != 0) {
+        explainInitFailure();
+        return 2;
+    }
+
+    std::vector<Outcome> outcomes(files.size());
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < files.size();) {
+            char* json = nullptr;
+            uint32_t status = 0;
+            const std::string& path = files[i];
+            int rc = opts->useExtension ? engine->kivFileType(path.c_str(), extensionOf(path).c_str(), &json)
+                                        : engine->scan(path.c_str(), &status, &json);
+            Outcome o;
+            o.done = true;
+            o.ok = rc == 0 && json != nullptr;
+            if (json != nullptr) {
+                o.json = json;
+                engine->freeString(&json);
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            outcomes[i] = std::move(o);
+            ready.notify_all();
+        }
+    };
+
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> pool;
+    unsigned threads = std::min<size_t>(opts->threads, std::max<size_t>(files.size(), 1));
+    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
+
+    // Print in the order of the arguments, each line as soon as its file is done.
+    for (size_t i = 0; i < files.size(); ++i) {
+        Outcome o;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ready.wait(lock, [&] { return outcomes[i].done; });
+            o = std::move(outcomes[i]);
+        }
+        if (o.ok) {
+            std::fwrite(files[i].data(), 1, files[i].size(), stdout);
+            std::fputc('\t', stdout);
+            std::fwrite(o.json.data(), 1, o.json.size(), stdout);
+            std::fputc('\n', stdout);
+        } else {
+            std::fflush(stdout);
+            std::fprintf(stderr, "kivscan: %s: %s\n", files[i].c_str(), whyFailed(files[i]).c_str());
+            ++failures;
+        }
+    }
+    for (std::thread& t : pool) t.join();
+    std::fflush(stdout);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    engine->deinit();
+    dlclose(engine->handle);
+
+    if (opts->stats) {
+        std::fprintf(stderr, "files %zu, seconds %.3f, files/s %.1f, threads %u\n", files.size(), seconds,
+                     seconds > 0 ? static_cast<double>(files.size()) / seconds : 0.0, threads);
+    }
+    return failures == 0 ? 0 : 1;
+}
