@@ -15,4 +15,9 @@ ctest --test-dir "$KIV_ROOT/build" --output-on-failure -j"$jobs"
 kiv_build "$KIV_ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$KIV_ROOT/build-asan" --output-on-failure -j"$jobs"
+
+# ---- Fuzz smoke (tests/fuzz): each libFuzzer target replays its committed reproducers, then
+# runs for a few seconds; ./fuzz.sh SECONDS runs longer. ----
+"$KIV_ROOT/fuzz.sh" 5
+# ---- end of fuzz smoke ----
 echo "All tests passed."

@@ -118,3 +118,15 @@ constexpr size_t kQrixTextMax = 4095;
 // Longest TYPE or EXT text the compiler accepts, so that a 1024-byte buffer still holds one.
 constexpr size_t kQrixDefTextMax = 1023;
 }  // namespace kiv::limits
+
+// Engine-level detectors (OpenDocument, Office Open XML, PDF, post-rule probes).
+namespace kiv::limits {
+
+// PDF: readers accept the "%PDF-" header anywhere in the first KiB.
+constexpr size_t kPdfHeaderWindow = 1024;
+// JAR: "META-INF/" is looked for in the first bytes only (the first entries of a jar).
+constexpr size_t kJarHeaderWindow = 200;
+// Closing tags of SVG, RDF and HTML are looked for in the last bytes only.
+constexpr size_t kClosingTagWindow = 20;
+
+}  // namespace kiv::limits

@@ -14,8 +14,14 @@
 namespace {
 
 // The sanitizer runtimes refuse RTLD_DEEPBIND. The matcher is built with hidden symbols and
-// file-local state, so its copies stay apart without it.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// file-local state, so its copies stay apart without it. (gcc names the sanitizers with
+// macros; clang 14 only answers __has_feature.)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KIV_SANITIZED_BUILD 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(KIV_SANITIZED_BUILD)
 constexpr int kDeepBind = 0;
 #else
 constexpr int kDeepBind = RTLD_DEEPBIND;
@@ -105,7 +111,7 @@ int qrix::Init(int slot) {
         analyze_ = reinterpret_cast<int (*)()>(dlsym(handle_, "Qrix_Analyze"));
         getInfo_ = reinterpret_cast<int (*)(int, int, char*)>(dlsym(handle_, "Qrix_GetInfo"));
         loadDefsPack_ = reinterpret_cast<int (*)(char*)>(dlsym(handle_, "Qrix_LoadDefsPack"));
-        submitFileA_ = reinterpret_cast<int (*)(char*)>(dlsym(handle_, "Qrix_SubmitFileA"));
+        submitFileA_ = reinterpret_cast<int (*)(const char*)>(dlsym(handle_, "Qrix_SubmitFileA"));
         if (!analyze_ || !getInfo_ || !loadDefsPack_ || !submitFileA_) {
             analyze_ = nullptr;  // bound() stays false
             return 0;

@@ -35,7 +35,8 @@ private:
     int (*analyze_)() = nullptr;
     int (*getInfo_)(int, int, char*) = nullptr;
     int (*loadDefsPack_)(char*) = nullptr;
-    int (*submitFileA_)(char*) = nullptr;
+    // The export takes const char*; calling it through any other function type is undefined.
+    int (*submitFileA_)(const char*) = nullptr;
     void* handle_ = nullptr;
     std::string path_;
     // Absolute form of path_, taken at Init: the copy is removed from the directory it was

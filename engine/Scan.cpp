@@ -1,6 +1,6 @@
 // scan: one bounded reader over the file, the detector cascade, and when no detector
 // decides, the generic stage (libmagic and the slot's matcher, mapped by the rule table and
-// corrected by the post-rules).
+// corrected by the post-rules). kivFileType shares the same path to the result.
 #include <sys/stat.h>
 
 #include <cstring>
@@ -12,6 +12,7 @@
 #include "engine/Engine.h"
 #include "engine/GenericStage.h"
 #include "engine/HostApi.h"
+#include "engine/KivFileType.h"
 #include "engine/Pending.h"
 #include "engine/Result.h"
 #include "engine/mapping/regexptable.h"
@@ -91,6 +92,18 @@ bool genericStage(int slot, const ByteSource& src, const char* path, DetectionRe
 
 }  // namespace
 
+bool scanToResult(int slot, const char* path, DetectionResult& result) {
+    if (path == nullptr || !engineReady()) return false;
+    setLastMagicError(nullptr);
+    // Only regular files: a FIFO would block every probe that opens it, a device can read
+    // without end, and a directory has no bytes to judge.
+    struct stat st;
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+
+    FileByteSource src(path);
+    return runCascade(src, result) || genericStage(slot, src, path, result);
+}
+
 }  // namespace kiv
 
 KIV_EXPORT int scan(const char* path, uint32_t* status, char** json) {
@@ -98,17 +111,9 @@ KIV_EXPORT int scan(const char* path, uint32_t* status, char** json) {
     if (status == nullptr || json == nullptr) return 1;
     *status = 1;
     *json = nullptr;
-    if (path == nullptr || !kiv::engineReady()) return 1;
     try {
-        kiv::setLastMagicError(nullptr);
-        // Only regular files: a FIFO would block every probe that opens it, a device can read
-        // without end, and a directory has no bytes to judge.
-        struct stat st;
-        if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return 1;
-
-        kiv::FileByteSource src(path);
         kiv::DetectionResult r;
-        if (!kiv::runCascade(src, r) && !kiv::genericStage(slot, src, path, r)) return 1;
+        if (!kiv::scanToResult(slot, path, r)) return 1;
 
         std::string text = createOutputJson(r.typeId, r.mime, r.description, r.extensions, r.encrypted, {});
         const char* registered = addString(text.c_str());

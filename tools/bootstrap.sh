@@ -8,6 +8,10 @@ KIV_TEST_PACKAGES=(zip unzip xz-utils bzip2 qpdf gcab genisoimage libbenchmark-d
 # Media probes: images and PSD/PSB (imagemagick), EXIF thumbnails (exiftool), WAV (sox),
 # MP3 (lame), text and binary DXF (python3-ezdxf).
 KIV_TEST_PACKAGES+=(imagemagick libimage-exiftool-perl sox lame python3-ezdxf)
+# Fuzzing (./fuzz.sh and the smoke run in test.sh): clang with its libFuzzer and sanitizer runtimes.
+KIV_TEST_PACKAGES+=(clang libclang-rt-14-dev)
+# Benchmark (bench/): the file command beside the engine, and the profilers.
+KIV_BENCH_PACKAGES=(file linux-perf valgrind)
 
 kiv_install_missing() {
     local missing=()

@@ -551,3 +551,88 @@ TEST_F(Engine, HostProgramScansAndReportsWhatIsMissing) {
     EXPECT_EQ(noEngine.status, 2);
     EXPECT_NE(noEngine.err.find("kiv_engine.so"), std::string::npos) << noEngine.err;
 }
+
+namespace {
+
+// Runs a program (no shell) and answers its exit status.
+int runTool(const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string jsonValue(const std::string& json, const char* key) {
+    rapidjson::Document d;
+    d.Parse(json.c_str());
+    if (d.HasParseError() || !d.HasMember(key)) return "<none>";
+    const auto& v = d[key];
+    return v.IsString() ? v.GetString() : (v.IsBool() ? (v.GetBool() ? "true" : "false") : "?");
+}
+
+std::string realFixture(const std::string& name) {
+    return std::string(KIV_SOURCE_DIR) + "/tests/engine/detectors/fixtures/real/" + name;
+}
+
+}  // namespace
+
+// One file per cascade step of the engine's own detectors, and the post-rules on the generic
+// road, through the loaded library.
+TEST_F(Engine, EngineDetectorsDecideTheirSteps) {
+    ASSERT_NE(std::string(KIV_7ZA_BINARY), "");
+    fs::copy_file(KIV_7ZA_BINARY, "7za");
+    ASSERT_EQ(api().init(), 0);
+
+    std::string pdf = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n"
+                      "<< /Type /Pages /Kids [] /Count 0 >>\nendobj\ntrailer\n<< /Root 1 0 R >>\n%%EOF\n";
+    fs::path plainPdf = file("plain.pdf", pdf);
+    fs::path lockedPdf = dir_ / "files" / "locked.pdf";
+    // qpdf answers 3 when it wrote the file after repairing it (this one has no xref table).
+    const int qpdf = runTool({"qpdf", "--encrypt", "user", "owner", "256", "--", plainPdf.string(), lockedPdf.string()});
+    ASSERT_TRUE(qpdf == 0 || qpdf == 3) << qpdf;
+
+    std::string pac(100, '\0');
+    pac[0] = 0x01;
+    pac[23] = 0x60;
+    pac += std::string("\xFF", 1) + std::string(11, '\0') + std::string("\x11\x00", 2) + "dummy end of file";
+    std::string tnef("\x78\x9F\x3E\x22\x01\x00\x01\x06\x90\x08\x00\x04\x00\x00\x00\x00\x00\x01\x00", 19);
+    tnef += std::string(45, '\0');
+    std::string atr("\x96\x02\x02\x00", 4);
+    atr += std::string(44, '\0');
+
+    struct Case {
+        std::string path;
+        const char* typeId;
+        const char* encrypted;
+    };
+    const Case cases[] = {
+        {realFixture("writer.odt"), "ODT", "false"},
+        {realFixture("writer-password.odt"), "ODT-ENCRYPTED", "true"},
+        {realFixture("calc.xlsx"), "XLSX", "false"},
+        {realFixture("impress.pptx"), "PPTX", "false"},
+        {plainPdf.string(), "PDF", "false"},
+        {lockedPdf.string(), "PDF-ENCRYPTED", "true"},
+        {file("art.ai", "%PDF-1.5\n<< /AIMetaData 3 0 R >>\n").string(), "AI", "false"},
+        {std::string(KIV_SOURCE_DIR) + "/samples/image.png", "PNG", "false"},
+        {file("titles.pac", pac).string(), "PAC", "false"},
+        {file("note.rtf", "{\\rtf1\\ansi hello}\n").string(), "RTF", "false"},
+        {file("winmail.dat", tnef).string(), "TNEF", "false"},
+        // Generic road: libmagic's PDF that the cascade refused, and an Atari disk image.
+        {file("bad-version.pdf", "%PDF-a.b\n1 0 obj\n<<>>\nendobj\n%%EOF\n").string(), "data", "false"},
+        {file("disk.atr", atr).string(), "ATR", "false"},
+    };
+    for (const Case& c : cases) {
+        std::string json = scan(c.path);
+        ASSERT_NE(json, "") << c.path;
+        expectResultObject(json);
+        EXPECT_EQ(jsonValue(json, "typeID"), c.typeId) << c.path << "\n" << json;
+        EXPECT_EQ(jsonValue(json, "encrypted"), c.encrypted) << c.path;
+    }
+}

@@ -1,0 +1,111 @@
+// PDF: the header window and version test, the Illustrator marker, and the password test on
+// documents encrypted by the qpdf command.
+#include "tests/engine/detectors/DetectorTestKit.h"
+
+using namespace dettest;
+
+namespace {
+
+int classify(const std::string& s) { return classifyPDFType(kiv::MemoryByteSource(bytes(s))); }
+
+// A one-page-tree document with a correct cross-reference table.
+std::string minimalPdf(const std::string& extra = "") {
+    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+    const size_t obj1 = pdf.size();
+    pdf += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
+    const size_t obj2 = pdf.size();
+    pdf += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n" + extra;
+    const size_t xref = pdf.size();
+    char entry[64];
+    pdf += "xref\n0 3\n0000000000 65535 f \n";
+    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n%010zu 00000 n \n", obj1, obj2);
+    pdf += entry;
+    pdf += "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+}  // namespace
+
+TEST(PdfClassifier, HeaderWindowAndVersion) {
+    EXPECT_EQ(classify("%PDF-1.7\n"), 1);
+    EXPECT_EQ(classify("%PDF-2.0"), 1);
+    EXPECT_EQ(classify("%PDF-1x7 the middle character is not checked"), 1);
+    EXPECT_EQ(classify("%PDF-a.b letters for digits"), 0);
+    EXPECT_EQ(classify("%PDF-1\n7 a line end in the middle"), 0);
+    EXPECT_EQ(classify(std::string("%PDF-1\0"
+                                   "7 a NUL in the middle",
+                                   29)),
+              0);
+    EXPECT_EQ(classify("%PDF-1."), 0);  // shorter than 8 bytes
+    EXPECT_EQ(classify("%PDF-1.7"), 1);
+    EXPECT_EQ(classify(std::string(100, ' ') + "%PDF-1.5\n"), 1);
+
+    // In a 2000-byte file the marker may start at 1016 at the latest.
+    for (size_t at : {1016u, 1017u}) {
+        std::string s(2000, ' ');
+        s.replace(at, 8, "%PDF-1.6");
+        EXPECT_EQ(classify(s), at == 1016 ? 1 : 0) << at;
+    }
+    // In a short file the window ends three bytes before the end.
+    EXPECT_EQ(classify("xx%PDF-1.4"), 1);
+    EXPECT_EQ(classify("xxx%PDF-1."), 0);
+
+    // An EMF header first: its records may carry PDF text.
+    ByteBuilder emf;
+    emf.le32(0, 1).le32(4, 108).str(40, " EMF").str(108, "%PDF-1.4\n");
+    EXPECT_EQ(classifyPDFType(kiv::MemoryByteSource(emf.b)), 0);
+}
+
+TEST(PdfClassifier, IllustratorMarkerAnywhereInTheFile) {
+    EXPECT_EQ(classify("%PDF-1.5\n<< /AIMetaData 5 0 R >>"), 2);
+    EXPECT_EQ(classify("%PDF-1.5\n<< /AIMetaDat"), 1);
+    // Block edges of any reader size: the marker straddling them is still found.
+    for (size_t at : {1019u, 1020u, 65530u, 65536u - 5, 200000u}) {
+        std::string s = "%PDF-1.5\n" + std::string(at - 9, 'x') + "/AIMetaData" + std::string(40, 'y');
+        EXPECT_EQ(classify(s), 2) << at;
+    }
+    std::string tail = "%PDF-1.5\n" + std::string(300000, 'z') + "/AIMetaData";
+    EXPECT_EQ(classify(tail), 2);
+}
+
+TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeeded) {
+    kit::TempDir dir;
+    const std::string plain = dir / "plain.pdf";
+    kit::writeFile(plain, bytes(minimalPdf()));
+    ASSERT_EQ(classifyPDFType(plain, 0), 1);
+    EXPECT_FALSE(isPDFPasswordProtection(plain));
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool protectedDoc;
+    };
+    const Case cases[] = {
+        {"user-aes256.pdf", {"--encrypt", "u", "o", "256", "--"}, true},
+        {"user-aes128.pdf", {"--encrypt", "u", "o", "128", "--use-aes=y", "--"}, true},
+        {"same-passwords.pdf", {"--encrypt", "p", "p", "256", "--"}, true},
+        // Only an owner password: anyone may open it.
+        {"owner-only.pdf", {"--encrypt", "", "o", "256", "--"}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {"qpdf"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        argv.push_back(plain);
+        argv.push_back(dir / c.name);
+        ASSERT_TRUE(kit::tool(dir.path, argv)) << c.name;
+        EXPECT_EQ(classifyPDFType(dir / c.name, 0), 1) << c.name;
+        EXPECT_EQ(isPDFPasswordProtection(dir / c.name), c.protectedDoc) << c.name;
+        // The same bytes in memory.
+        kiv::MemoryByteSource inMemory(kit::readFile(dir / c.name));
+        EXPECT_EQ(isPDFPasswordProtection(inMemory), c.protectedDoc) << c.name;
+    }
+
+    // Damage qpdf cannot get past is no password.
+    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes("%PDF-1.7\ngarbage only\n"))));
+    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(""))));
+    EXPECT_FALSE(isPDFPasswordProtection(dir / "missing.pdf"));
+    // A broken cross-reference table is repaired quietly.
+    std::string broken = minimalPdf();
+    broken.replace(broken.find("startxref\n") + 10, 2, "99");
+    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(broken))));
+}

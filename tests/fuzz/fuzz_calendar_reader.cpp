@@ -1,0 +1,21 @@
+// Calendar reader: the header test, the content-line tokeniser and the structural check.
+#include "engine/ByteSource.h"
+#include "formats/text/CalendarReader.h"
+#include "formats/text/TextBasedFTAUtils.h"
+#include "FuzzSupport.h"
+
+namespace {
+constexpr size_t kMaxInput = 1 << 20;
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
+    const kiv::MemoryByteSource src(data, size);
+    {
+        CalendarReader reader;
+        reader.open(src);
+        if (reader.parseCalObj()) reader.checkDocumentType();
+    }
+    TextBasedFTAUtils::checkTextCalendarComponent(src);
+    return 0;
+}

@@ -1,0 +1,24 @@
+// Mail header reader: the header block, the field and parameter parsers, and the mail and
+// saved-page decisions over the fields read.
+#include "engine/ByteSource.h"
+#include "formats/text/MIMEHandler.h"
+#include "formats/text/TextBasedFTAUtils.h"
+#include "FuzzSupport.h"
+
+namespace {
+constexpr size_t kMaxInput = 1 << 20;
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
+    const kiv::MemoryByteSource src(data, size);
+    {
+        MIMEHandler handler;
+        if (handler.parseMIMEHeader(src)) {
+            handler.isEMLFileType();
+            handler.isMHTFileType();
+        }
+    }
+    TextBasedFTAUtils::checkTextMIMEComponent(src);
+    return 0;
+}

@@ -1,0 +1,69 @@
+// The whole engine on one file: the input is written to a file and scanned through the host
+// entry point, so every cascade detector and, when none decides, the generic stage (libmagic,
+// the matcher, the mapping rules and the post-rules) reads it. The engine is started once, in
+// a private working directory laid out like the build's run directory.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "engine/Engine.h"
+#include "engine/HostApi.h"
+#include "FuzzSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Large enough for every seed (real documents, archives, media); a cap keeps runs short.
+constexpr size_t kMaxInput = 1 << 20;
+
+std::string& inputPath() {
+    static std::string path;
+    return path;
+}
+
+void place(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        std::fprintf(stderr, "fuzz_scan: cannot copy %s: %s\n", from.c_str(), ec.message().c_str());
+        std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const fs::path run = fs::path(kivfuzz::privateDir()) / "run";
+    fs::create_directories(run / "database" / "magic");
+    fs::create_directories(run / "database" / "qrix");
+    fs::create_directories(run / "files");
+    place(KIV_FUZZ_MAGIC_MGC, run / "database" / "magic" / "magic.mgc");
+    place(std::string(KIV_FUZZ_QRIXDEFS_DIR) + "/QrixDefs.QXD", run / "database" / "qrix" / "QrixDefs.QXD");
+    place(KIV_FUZZ_QRIXLIB, run / "libQrixLib.so");
+    if (std::string(KIV_FUZZ_7ZA).size() > 0) place(KIV_FUZZ_7ZA, run / "7za");
+    // init finds its files in the working directory and keeps absolute paths; going back
+    // afterwards keeps the fuzzer's relative corpus and artifact paths valid.
+    const fs::path back = fs::current_path();
+    if (::chdir(run.c_str()) != 0 || init() != 0 || ::chdir(back.c_str()) != 0) {
+        std::fprintf(stderr, "fuzz_scan: the engine did not start in %s\n", run.c_str());
+        std::abort();
+    }
+    inputPath() = (run / "files" / "input").string();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > kMaxInput) return 0;
+    kivfuzz::writeWhole(inputPath(), data, size);
+    // Always the first slot: scans rotate over 30 copies of the matcher, and each copy's
+    // coverage would otherwise count as new paths.
+    CURRENT_THREAD_INDEX = 0;
+    uint32_t status = 0;
+    char* json = nullptr;
+    if (scan(inputPath().c_str(), &status, &json) == 0) freeString(&json);
+    return 0;
+}
