@@ -66,11 +66,11 @@ for name in "${targets[@]}"; do
     fi
     if ! "$bin" "${options[@]}" -max_total_time="$seconds" "$corpus" "$fuzz/seeds/$name" >"$artifacts/fuzz.log" 2>&1; then
         echo "fuzz.sh: $name found a failure (log: $artifacts/fuzz.log):" >&2
-        grep -E '^(==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' "$artifacts/fuzz.log" | head -5 >&2 || true
+        grep -aE '^(==[0-9]+==ERROR|SUMMARY|artifact_prefix|Test unit written)' "$artifacts/fuzz.log" | head -5 >&2 || true
         failed+=("$name")
         continue
     fi
-    grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$artifacts/fuzz.log" | tr '\n' ' ' || true
+    grep -aE '^stat::number_of_executed_units|^stat::peak_rss_mb' "$artifacts/fuzz.log" | tr '\n' ' ' || true
     echo
 done
 

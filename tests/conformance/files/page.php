@@ -1,0 +1,5 @@
+<?php
+// conformance page
+$name = 'world';
+echo "Hello $name";
+?>

@@ -1,0 +1,3 @@
+# conformance script
+param([string]$Name = 'world')
+Write-Output "Hello $Name"

@@ -1,0 +1,4 @@
+#!/bin/sh
+# conformance script
+set -eu
+echo "hello"

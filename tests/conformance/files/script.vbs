@@ -1,0 +1,4 @@
+' conformance script
+Dim message
+message = "Hello"
+WScript.Echo message
