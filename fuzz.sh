@@ -38,6 +38,7 @@ fi
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$KIV_ROOT/tests/fuzz/lsan.supp}
 failed=()
 for name in "${targets[@]}"; do
     bin="$dir/tests/fuzz/fuzz_$name"

@@ -336,11 +336,18 @@ int classifyPDFType(const ByteSource& src) {
     return src.find(kAiMarker, sizeof kAiMarker - 1, 0, src.size()) != ByteSource::npos ? 2 : 1;
 }
 
-bool isPDFPasswordProtection(const ByteSource& src) {
+namespace {
+
+enum class PdfOpen { Opened, Protected, Damaged };
+
+// Opens the PDF with qpdf. Without repair, a file whose cross-reference data is broken fails
+// with a non-password error and is reported as damaged.
+PdfOpen openPdf(const ByteSource& src, bool repair) {
     try {
         QPDF pdf;
         // qpdf reports damage on std::cerr; the engine writes nothing.
         pdf.setSuppressWarnings(true);
+        pdf.setAttemptRecovery(repair);
         if (!src.path().empty()) {
             pdf.processFile(src.path().c_str());
         } else {
@@ -348,12 +355,36 @@ bool isPDFPasswordProtection(const ByteSource& src) {
             pdf.processMemoryFile("memory", reinterpret_cast<const char*>(bytes.data()), bytes.size());
         }
         // Opened without a password (also when only an owner password is set).
-        return false;
+        return PdfOpen::Opened;
     } catch (const QPDFExc& e) {
-        return e.getErrorCode() == qpdf_e_password;
+        return e.getErrorCode() == qpdf_e_password ? PdfOpen::Protected : PdfOpen::Damaged;
     } catch (...) {
-        return false;
+        return PdfOpen::Damaged;
     }
+}
+
+// Occurrences of needle in the file, counting no further than cap + 1.
+uint64_t countOccurrences(const ByteSource& src, const char* needle, size_t n, uint64_t cap) {
+    uint64_t count = 0;
+    for (uint64_t at = src.find(needle, n, 0, src.size()); at != ByteSource::npos && count <= cap;
+         at = src.find(needle, n, at + n, src.size()))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+bool isPDFPasswordProtection(const ByteSource& src) {
+    PdfOpen first = openPdf(src, false);
+    if (first != PdfOpen::Damaged) return first == PdfOpen::Protected;
+    // A damaged file needs qpdf's repair, whose cost grows with the square of the "%%EOF"
+    // markers. Only a file that names an encryption dictionary can be protected, and real
+    // files carry a handful of markers, so repair runs only then.
+    if (src.find("Encrypt", 7, 0, src.size()) == ByteSource::npos) return false;
+    if (countOccurrences(src, "%%EOF", 5, kiv::limits::kPdfRepairMaxEofMarkers) >
+        kiv::limits::kPdfRepairMaxEofMarkers)
+        return false;
+    return openPdf(src, true) == PdfOpen::Protected;
 }
 
 // ---- single-type probes ----

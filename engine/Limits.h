@@ -124,6 +124,9 @@ namespace kiv::limits {
 
 // PDF: readers accept the "%PDF-" header anywhere in the first KiB.
 constexpr size_t kPdfHeaderWindow = 1024;
+// PDF: a damaged file is handed to qpdf's repair only with at most this many "%%EOF" markers;
+// the repair's cost grows with the square of their number (16,000 take seconds).
+constexpr uint64_t kPdfRepairMaxEofMarkers = 1024;
 // JAR: "META-INF/" is looked for in the first bytes only (the first entries of a jar).
 constexpr size_t kJarHeaderWindow = 200;
 // Closing tags of SVG, RDF and HTML are looked for in the last bytes only.

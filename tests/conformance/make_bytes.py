@@ -730,9 +730,9 @@ SLN = ("\ufeff\r\nMicrosoft Visual Studio Solution File, Format Version 12.00\r\
 def main():
     os.makedirs(OUT, exist_ok=True)
     put("rar4.rar", rar4())
-    put("rar4-volume.part1.rar", rar4(volume=True))
+    put("rar4-first-volume.rar", rar4(volume=True))
     put("rar5.rar", rar5())
-    put("rar5-volume.part1.rar", rar5(volume=True))
+    put("rar5-first-volume.rar", rar5(volume=True))
     put("outlook-ansi.pst", pst(False))
     put("outlook-unicode.pst", pst(True))
     put("audio.wma", asf([(2, "Windows Media Audio 9.2")]))

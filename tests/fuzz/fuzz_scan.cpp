@@ -1,7 +1,8 @@
-// The whole engine on one file: the input is written to a file and scanned through the host
-// entry point, so every cascade detector and, when none decides, the generic stage (libmagic,
-// the matcher, the mapping rules and the post-rules) reads it. The engine is started once, in
-// a private working directory laid out like the build's run directory.
+// The whole engine on one file: the input is written to a file and scanned through both host
+// scan entries, so every cascade detector and, when none decides, the generic stage (libmagic,
+// the matcher, the mapping rules and the post-rules) reads it, and the second entry applies
+// its split-volume and extension rules. The engine is started once, in a private working
+// directory laid out like the build's run directory.
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,10 +21,16 @@ namespace fs = std::filesystem;
 // Large enough for every seed (real documents, archives, media); a cap keeps runs short.
 constexpr size_t kMaxInput = 1 << 20;
 
-std::string& inputPath() {
-    static std::string path;
-    return path;
+std::string& filesDir() {
+    static std::string dir;
+    return dir;
 }
+
+// Extensions the second entry treats specially (volume numbers, family variants, XML-based
+// names, mismatch marks) and none at all; the input's last byte picks one.
+constexpr const char* kExtensions[] = {"",    "001", "z01", "7z.001", "r00", "ppt", "pps", "vsd", "vdx",
+                                       "mht", "eml", "htm", "xml",    "ova", "txt", "ini", "docx", "exe"};
+constexpr size_t kExtensionCount = sizeof kExtensions / sizeof kExtensions[0];
 
 void place(const fs::path& from, const fs::path& to) {
     std::error_code ec;
@@ -52,18 +59,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::fprintf(stderr, "fuzz_scan: the engine did not start in %s\n", run.c_str());
         std::abort();
     }
-    inputPath() = (run / "files" / "input").string();
+    filesDir() = (run / "files").string();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kMaxInput) return 0;
-    kivfuzz::writeWhole(inputPath(), data, size);
+    const char* extension = size > 0 ? kExtensions[data[size - 1] % kExtensionCount] : "";
+    // The volume tests of the second entry also read the name, so the file carries the extension.
+    const std::string path = filesDir() + "/input" + (*extension ? std::string(".") + extension : "");
+    kivfuzz::writeWhole(path, data, size);
     // Always the first slot: scans rotate over 30 copies of the matcher, and each copy's
     // coverage would otherwise count as new paths.
     CURRENT_THREAD_INDEX = 0;
     uint32_t status = 0;
     char* json = nullptr;
-    if (scan(inputPath().c_str(), &status, &json) == 0) freeString(&json);
+    if (scan(path.c_str(), &status, &json) == 0) freeString(&json);
+    CURRENT_THREAD_INDEX = 0;
+    json = nullptr;
+    if (kivFileType(path.c_str(), extension, &json) == 0) freeString(&json);
+    ::unlink(path.c_str());
     return 0;
 }

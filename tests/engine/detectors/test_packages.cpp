@@ -1,7 +1,7 @@
 // OpenDocument and Office Open XML packages: the header and member tests, the manifest and
 // content-type decisions, XPS, and members that need a password. Packages come from
 //   /usr/bin/python3 tests/formats/office/fixtures/make_packages.py OUTDIR
-// and the office suite's files from fixtures/make_real.sh.
+// and the office suite's files from tests/formats/office/fixtures/make.sh packages.
 #include "tests/engine/detectors/DetectorTestKit.h"
 
 using namespace dettest;

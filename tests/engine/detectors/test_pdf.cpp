@@ -109,3 +109,24 @@ TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeeded) {
     broken.replace(broken.find("startxref\n") + 10, 2, "99");
     EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(broken))));
 }
+
+TEST(PdfPassword, DamagedFilesAreRepairedOnlyWhenCheap) {
+    kit::TempDir dir;
+    const std::string plain = dir / "plain.pdf";
+    kit::writeFile(plain, bytes(minimalPdf()));
+    const std::string encrypted = dir / "encrypted.pdf";
+    ASSERT_TRUE(kit::tool(dir.path, {"qpdf", "--encrypt", "u", "o", "256", "--", plain, encrypted}));
+    // An encrypted file whose startxref points nowhere still needs its password after repair.
+    std::vector<uint8_t> damaged = kit::readFile(encrypted);
+    std::string text(damaged.begin(), damaged.end());
+    size_t at = text.rfind("startxref");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at + 10, 1, "9");
+    EXPECT_TRUE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(text))));
+
+    // Thousands of end-of-file markers would keep the repair busy for minutes; such a file is
+    // answered without it (the replayed fuzz regression holds the full-size case).
+    std::string hostile = "%PDF-1.4\n/Encrypt\n";
+    for (int i = 0; i < 2000; ++i) hostile += "%%EOF\n";
+    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(hostile))));
+}

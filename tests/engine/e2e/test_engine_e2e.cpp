@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "engine/HostApi.h"
+#include "tests/engine/e2e/E2eKit.h"
 
 namespace fs = std::filesystem;
 
@@ -72,7 +73,7 @@ std::string readAll(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeFile(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+using e2e::writeFile;
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -98,15 +99,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(api().handle, nullptr) << dlerror();
         old_ = fs::current_path();
-        dir_ = fs::path(::testing::TempDir()) / ("kiv-e2e-" + std::to_string(::getpid()) + "-" +
-                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "database" / "magic");
-        fs::create_directories(dir_ / "database" / "qrix");
-        fs::create_directories(dir_ / "files");
-        fs::copy_file(KIV_QRIX_DOUBLE, dir_ / "libQrixLib.so");
-        fs::create_symlink(KIV_MAGIC_MGC, dir_ / "database" / "magic" / "magic.mgc");
-        writeFile(dir_ / "database" / "qrix" / "QrixDefs.QXD", "def\n");
+        dir_ = e2e::layOutWorkDir("kiv-e2e-");
         fs::current_path(dir_);
     }
     void TearDown() override {

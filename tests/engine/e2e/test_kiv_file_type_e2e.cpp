@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "engine/HostApi.h"
+#include "tests/engine/e2e/E2eKit.h"
 
 namespace fs = std::filesystem;
 
@@ -35,7 +36,7 @@ Api& api() {
     return a;
 }
 
-void writeFile(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+using e2e::writeFile;
 
 // Runs argv in dir without a shell, stdout to outFile; answers the exit status.
 int run(const fs::path& dir, const std::vector<std::string>& argv, const std::string& outFile = "/dev/null") {
@@ -99,15 +100,7 @@ protected:
     void SetUp() override {
         ASSERT_NE(api().kivFileType, nullptr) << dlerror();
         old_ = fs::current_path();
-        dir_ = fs::path(::testing::TempDir()) / ("kiv-kft-" + std::to_string(::getpid()) + "-" +
-                                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "database" / "magic");
-        fs::create_directories(dir_ / "database" / "qrix");
-        fs::create_directories(dir_ / "files");
-        fs::copy_file(KIV_QRIX_DOUBLE, dir_ / "libQrixLib.so");
-        fs::create_symlink(KIV_MAGIC_MGC, dir_ / "database" / "magic" / "magic.mgc");
-        writeFile(dir_ / "database" / "qrix" / "QrixDefs.QXD", "def\n");
+        dir_ = e2e::layOutWorkDir("kiv-kft-");
         fs::current_path(dir_);
     }
     void TearDown() override {
