@@ -86,14 +86,10 @@ bool isZipLocalHeader(const ByteSource& src) { return src.head(4).startsWith(msg
 // password" counts only when 7za also failed, since a member's own bytes arrive in the same
 // stream and may carry that text.
 bool archiverWantsPassword(const std::string& path, const std::string& member) {
-    if (currentDir.empty() || path.empty()) return false;
-    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
     std::vector<char> out;
-    int status = 0;
-    if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status,
-                                                     kiv::limits::kArchiverTimeoutMs))
-        return false;
-    const bool failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    int status = -1;
+    ZipArchive::run7zMember(path, member, out, &status);
+    const bool failed = status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
     return failed && contains(out, kWrongPassword);
 }
 

@@ -16,6 +16,7 @@
 #include "engine/Pending.h"
 #include "engine/Result.h"
 #include "engine/mapping/regexptable.h"
+#include "formats/archive/ZipArchive.h"
 
 namespace kiv {
 
@@ -101,6 +102,7 @@ bool scanToResult(int slot, const char* path, DetectionResult& result) {
     if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
 
     FileByteSource src(path);
+    ZipArchive::MemberCacheScope archiverAnswers;
     return runCascade(src, result) || genericStage(slot, src, path, result);
 }
 

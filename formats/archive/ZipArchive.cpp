@@ -141,19 +141,60 @@ namespace {
 // 7za from the engine directory, run without a shell: "e -so" writes the member to standard
 // output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
 // path starting with '-' or '@' is still a path. Messages arrive in the same stream.
-void run7z(const std::string& path, const std::string& member, std::vector<char>& out) {
-    if (currentDir.empty() || path.empty()) return;
-    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
-    CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, nullptr,
-                                                kiv::limits::kArchiverTimeoutMs);
-}
+struct CachedRun {
+    std::string path;
+    std::string member;
+    std::vector<char> out;
+    int status;
+};
+
+// Answers of the current scan on this thread; active only inside a MemberCacheScope.
+thread_local bool cacheActive = false;
+thread_local std::vector<CachedRun> cachedRuns;
 
 }  // namespace
+
+ZipArchive::MemberCacheScope::MemberCacheScope() {
+    cachedRuns.clear();
+    cacheActive = true;
+}
+
+ZipArchive::MemberCacheScope::~MemberCacheScope() {
+    cacheActive = false;
+    cachedRuns.clear();
+}
+
+// 7za from the engine directory, run without a shell: "e -so" writes the member to standard
+// output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
+// path starting with '-' or '@' is still a path. Messages arrive in the same stream.
+void ZipArchive::run7zMember(const std::string& path, const std::string& member, std::vector<char>& out,
+                             int* exitStatus) {
+    if (exitStatus) *exitStatus = -1;
+    if (currentDir.empty() || path.empty()) return;
+    if (cacheActive) {
+        for (const CachedRun& run : cachedRuns) {
+            if (run.path == path && run.member == member) {
+                out.insert(out.end(), run.out.begin(), run.out.end());
+                if (exitStatus) *exitStatus = run.status;
+                return;
+            }
+        }
+    }
+    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
+    std::vector<char> bytes;
+    int status = -1;
+    if (!CommonUtils::executeCommandAndGetOutputChar(argv, bytes, kiv::limits::kCommandOutputCap, &status,
+                                                     kiv::limits::kArchiverTimeoutMs))
+        status = -1;
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    if (exitStatus) *exitStatus = status;
+    if (cacheActive) cachedRuns.push_back(CachedRun{path, member, std::move(bytes), status});
+}
 
 int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output) {
     output.clear();
     std::vector<char> bytes;
-    run7z(path, member, bytes);
+    run7zMember(path, member, bytes);
     // The text keeps the shape a line reader with a 256-byte buffer gives: pieces end after a
     // newline or at 255 bytes, and each is cut at its first NUL. Binary members use the Char form.
     size_t i = 0;
@@ -172,6 +213,6 @@ int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std:
 
 int ZipArchive::readFilesInsideArchiveWith7zChar(const std::string& path, const std::string& member,
                                                  std::vector<char>& output) {
-    run7z(path, member, output);
+    run7zMember(path, member, output);
     return 1;
 }

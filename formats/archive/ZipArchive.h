@@ -60,6 +60,23 @@ public:
 
     // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.
     // Nothing else of the record is checked.
+    // Runs 7za on one member ("e -so -p -i!member -- path") and appends its output; the exit
+    // status (waitpid form) goes to *exitStatus. Inside a MemberCacheScope a repeated request
+    // for the same path and member is answered from the first run.
+    static void run7zMember(const std::string& path, const std::string& member, std::vector<char>& out,
+                            int* exitStatus = nullptr);
+
+    // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
+    // one scan asks for the same member of a package several times (password probe, content
+    // types, relationships), and each run of the archiver costs milliseconds.
+    class MemberCacheScope {
+    public:
+        MemberCacheScope();
+        ~MemberCacheScope();
+        MemberCacheScope(const MemberCacheScope&) = delete;
+        MemberCacheScope& operator=(const MemberCacheScope&) = delete;
+    };
+
     static uint64_t findEndCentralDirFromBot(const kiv::ByteSource& src, uint64_t size);
     // Walks local and central headers from offset 0 to the end record; notFound when the walk
     // meets anything else (data descriptors, ZIP64) or runs too long.

@@ -165,3 +165,35 @@ TEST(ZipExtract, OutputIsCapped) {
     ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"sleep", "600"}, none, 100, &status, 50));
     EXPECT_TRUE(WIFSIGNALED(status));
 }
+
+TEST(ZipExtract, OneScanAsksTheArchiverOncePerMember) {
+    // A stand-in archiver that logs each run and prints a different answer every time.
+    TempDir home;
+    const std::string log = home / "runs";
+    {
+        std::ofstream script(home / "7za");
+        script << "#!/bin/sh\necho run >> '" << log << "'\nwc -l < '" << log << "'\n";
+    }
+    chmod((home / "7za").c_str(), 0755);
+    const std::string saved = currentDir;
+    currentDir = home.path + "/";
+    auto runs = [&] {
+        std::ifstream in(log);
+        return std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+    };
+    std::string first, again, other;
+    {
+        ZipArchive::MemberCacheScope scope;
+        ZipArchive::readFilesInsideArchiveWith7z("/x.zip", "a.xml", first);
+        ZipArchive::readFilesInsideArchiveWith7z("/x.zip", "a.xml", again);
+        ZipArchive::readFilesInsideArchiveWith7z("/x.zip", "b.xml", other);
+        EXPECT_EQ(runs(), 2);
+        EXPECT_EQ(first, again);
+        EXPECT_NE(first, other);
+    }
+    // Outside a scan nothing is kept: the file may have changed since.
+    ZipArchive::readFilesInsideArchiveWith7z("/x.zip", "a.xml", again);
+    EXPECT_EQ(runs(), 3);
+    EXPECT_NE(first, again);
+    currentDir = saved;
+}
