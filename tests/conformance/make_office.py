@@ -7,34 +7,13 @@ skipped, so the rest still gets written.
 """
 import os
 import sys
-import time
 
 import uno
-from com.sun.star.beans import NamedValue, PropertyValue
+from com.sun.star.beans import NamedValue
 
-
-def prop(name, value):
-    p = PropertyValue()
-    p.Name = name
-    p.Value = value
-    return p
-
-
-def connect(pipe):
-    local = uno.getComponentContext()
-    resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
-    for _ in range(60):
-        try:
-            ctx = resolver.resolve("uno:pipe,name=%s;urp;StarOffice.ComponentContext" % pipe)
-            return ctx.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", ctx)
-        except Exception:
-            time.sleep(1)
-    sys.exit("no office instance on pipe " + pipe)
-
-
-def new_doc(desktop, kind):
-    return desktop.loadComponentFromURL("private:factory/" + kind, "_blank", 0, (prop("Hidden", True),))
-
+# The suite connection and document helpers are shared with the office fixtures' generator.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "formats", "office", "fixtures"))
+from make_real import connect, new_doc, prop  # noqa: E402
 
 OUT = sys.argv[1]
 failed = []
