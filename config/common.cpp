@@ -11,6 +11,7 @@
 
 #include "config/ConfigExports.h"
 #include "config/StringUtil.h"
+#include "engine/CommonUtils.h"
 #include "engine/HostApi.h"
 #include "engine/Limits.h"
 #include "engine/Result.h"
@@ -55,15 +56,6 @@ bool boolValue(const std::string& text, bool defaultValue) {
     return text == "1" || text == "true";
 }
 
-void eraseBlanks(std::string& text) {
-    std::string kept;
-    kept.reserve(text.size());
-    for (char c : text) {
-        if (c != ' ') kept.push_back(c);
-    }
-    text.swap(kept);
-}
-
 }  // namespace
 
 std::optional<std::string> readSetting(const std::string& path, const std::string& section, const std::string& key) {
@@ -92,7 +84,7 @@ std::optional<std::string> readSetting(const std::string& path, const std::strin
         }
         // Settings above the first header belong to every section.
         if (headerSeen && !inSection) continue;
-        eraseBlanks(line);
+        CommonUtils::removeSpace(line);
         if (line.compare(0, prefix.size(), prefix) == 0) {
             // A quoted value keeps its opening quote after the line trim; trim it as the
             // configuration JSON's key=value reader does.
@@ -197,7 +189,7 @@ KIV_EXPORT char* removeSpace(char* text) {
     if (text == nullptr || *text == '\0') return nullptr;
     try {
         std::string copy(text);
-        eraseBlanks(copy);
+        CommonUtils::removeSpace(copy);
         return registerText(copy);
     } catch (...) {
         return nullptr;

@@ -44,9 +44,10 @@ public:
     // Reads up to n bytes at off into a fresh vector (shorter at end of file).
     std::vector<uint8_t> read(uint64_t off, size_t n) const;
 
-    // The first min(n, size) bytes; cached, so repeated calls cost nothing.
+    // The first min(n, size) bytes; cached, so repeated calls cost nothing. A view stays valid
+    // until a longer head is asked for (the cache is then read again into a larger buffer).
     ByteView head(size_t n) const;
-    // The last min(n, size) bytes; cached.
+    // The last min(n, size) bytes; cached. A view stays valid until a longer tail is asked for.
     ByteView tail(size_t n) const;
 
     // First occurrence of needle within [from, from + window); npos when absent.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 class ByteUtils {
 public:
@@ -60,5 +61,14 @@ inline bool isAsciiAlnum(unsigned char c) { return isAsciiAlpha(c) || isAsciiDig
 inline bool isAsciiPrint(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
 inline char asciiToUpper(unsigned char c) { return static_cast<char>(isAsciiLower(c) ? c - 32 : c); }
 inline char asciiToLower(unsigned char c) { return static_cast<char>(isAsciiUpper(c) ? c + 32 : c); }
+// The text with its ASCII letters in upper (lower) case; every other byte unchanged.
+inline std::string asciiUpperCopy(std::string text) {
+    for (char& c : text) c = asciiToUpper(static_cast<unsigned char>(c));
+    return text;
+}
+inline std::string asciiLowerCopy(std::string text) {
+    for (char& c : text) c = asciiToLower(static_cast<unsigned char>(c));
+    return text;
+}
 
 }  // namespace kiv

@@ -1,6 +1,6 @@
 #include "engine/Cascade.h"
 
-#include "engine/Pending.h"
+#include "engine/Families.h"
 
 namespace kiv {
 

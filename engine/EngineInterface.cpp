@@ -10,8 +10,8 @@
 
 #include "engine/CommonUtils.h"
 #include "engine/Engine.h"
+#include "engine/Families.h"
 #include "engine/HostApi.h"
-#include "engine/Pending.h"
 #include "engine/TypeCatalogue.h"
 #include "engine/TypeTables.h"
 #include "engine/mapping/regexptable.h"

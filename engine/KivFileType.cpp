@@ -19,18 +19,6 @@ namespace {
 
 const char* const kEncryptedSuffix = "-ENCRYPTED";
 
-std::string upperAscii(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) c = asciiToUpper(static_cast<unsigned char>(c));
-    return out;
-}
-
-std::string lowerAscii(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) c = asciiToLower(static_cast<unsigned char>(c));
-    return out;
-}
-
 std::string describe(const std::string& typeId) {
     auto it = FileTypeDescription.find(typeId);
     return it == FileTypeDescription.end() ? std::string() : it->second;
@@ -62,7 +50,7 @@ bool getInformationBasedOnExtension(const std::string& extension, std::string& t
         const bool wasEncrypted = keepsEncryption && typeId.find("ENCRYPTED") != std::string::npos;
         typeId = wasEncrypted ? extension + kEncryptedSuffix : extension;
         mime = variantMime;
-        extensions = lowerAscii(extension);
+        extensions = asciiLowerCopy(extension);
         encrypted = wasEncrypted;
     };
     if (isOneOf(extension, {"PPT", "POT", "PPS"})) {
@@ -134,7 +122,7 @@ std::vector<std::string> applyExtensionRules(const std::string& extension, Detec
     }
 
     // XML dialects (and tar-packed appliances) keep their specific name beside the generic one.
-    const std::string lower = lowerAscii(extension);
+    const std::string lower = asciiLowerCopy(extension);
     if (((r.extensions == "xml" && extension != "XML") || (r.extensions == "tar" && extension == "OVA")) &&
         TextBasedFTAUtils::setXMLBasedExt.count(lower) != 0) {
         r.extensions += ',';
@@ -154,15 +142,15 @@ KIV_EXPORT int kivFileType(const char* path, const char* extension, char** json)
     *json = nullptr;
     const int slot = kiv::getThreadIndex();
     try {
+        const std::string ext = kiv::asciiUpperCopy(extension == nullptr ? "" : extension);
         kiv::DetectionResult r;
-        if (!kiv::scanToResult(slot, path, r)) return 1;
+        // The volume test reads the file through the scan's own reader.
+        auto splitVolume = [&ext](const kiv::ByteSource& src, kiv::DetectionResult& result) {
+            if (!result.typeId.empty() && !result.mime.empty() && kiv::isSplitVolumeCandidate(ext, result.typeId))
+                kiv::markSplitVolume(src, result);
+        };
+        if (!kiv::scanToResult(slot, path, r, splitVolume)) return 1;
         if (r.typeId.empty() || r.mime.empty()) return 1;
-        const std::string ext = kiv::upperAscii(extension == nullptr ? "" : extension);
-
-        if (kiv::isSplitVolumeCandidate(ext, r.typeId)) {
-            kiv::FileByteSource src(path);
-            if (src.isOpen()) kiv::markSplitVolume(src, r);
-        }
         std::vector<std::string> typeIds = kiv::applyExtensionRules(ext, r);
 
         // The writer escapes every text, the host's extension in "type_ids" included.

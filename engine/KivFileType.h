@@ -4,6 +4,7 @@
 // and unrecognised files whose extension is a known mismatch.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,11 @@
 namespace kiv {
 
 // From the path to the result on the given slot: regular files only, the cascade, then the
-// generic stage. False when the engine is not ready or nothing could be decided.
-bool scanToResult(int slot, const char* path, DetectionResult& result);
+// generic stage. False when the engine is not ready or nothing could be decided. When the
+// result is decided, refine (if given) may rewrite it while the scan's reader is still open,
+// so a second look at the file neither reopens nor rereads it.
+bool scanToResult(int slot, const char* path, DetectionResult& result,
+                  const std::function<void(const ByteSource&, DetectionResult&)>& refine = {});
 
 // The extension's alternative name ("HTM" -> "HTML"), otherwise the extension itself.
 std::string alterFileExtension(const std::string& extension);

@@ -71,7 +71,7 @@ constexpr uint32_t kPeResourceMaxNodes = 65536;
 constexpr uint64_t kCfbMaxSatBytes = 64 * 1024 * 1024;
 // Compound files: directory entries read at most; real documents hold at most a few thousand.
 constexpr size_t kCfbMaxDirectoryEntries = 1 << 20;
-// Compressed-document stream of a compound file read whole for the archive signature walk.
+// Compressed-document stream of a compound file: longer ones are not taken as such documents.
 constexpr uint64_t kOleWholeStreamCap = 64 * 1024 * 1024;
 
 }  // namespace kiv::limits

@@ -10,10 +10,10 @@
 #include "engine/ByteSource.h"
 #include "engine/Cascade.h"
 #include "engine/Engine.h"
+#include "engine/Families.h"
 #include "engine/GenericStage.h"
 #include "engine/HostApi.h"
 #include "engine/KivFileType.h"
-#include "engine/Pending.h"
 #include "engine/Result.h"
 #include "engine/mapping/regexptable.h"
 #include "formats/archive/ZipArchive.h"
@@ -93,7 +93,8 @@ bool genericStage(int slot, const ByteSource& src, const char* path, DetectionRe
 
 }  // namespace
 
-bool scanToResult(int slot, const char* path, DetectionResult& result) {
+bool scanToResult(int slot, const char* path, DetectionResult& result,
+                  const std::function<void(const ByteSource&, DetectionResult&)>& refine) {
     if (path == nullptr || !engineReady()) return false;
     setLastMagicError(nullptr);
     // Only regular files: a FIFO would block every probe that opens it, a device can read
@@ -103,7 +104,9 @@ bool scanToResult(int slot, const char* path, DetectionResult& result) {
 
     FileByteSource src(path);
     ZipArchive::MemberCacheScope archiverAnswers;
-    return runCascade(src, result) || genericStage(slot, src, path, result);
+    if (!runCascade(src, result) && !genericStage(slot, src, path, result)) return false;
+    if (refine) refine(src, result);
+    return true;
 }
 
 }  // namespace kiv

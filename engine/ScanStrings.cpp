@@ -82,18 +82,33 @@ KIV_EXPORT int freeScanString(int id) {
     return 0;
 }
 
-// Converts at most min(dstSize, max) bytes and always leaves a NUL inside dst; the count is
-// the number of bytes converted. A null dst asks for the length needed. An unconvertible
-// character fails (1) with dst empty and the count (size_t)-1.
-KIV_EXPORT int wcstombs_s(size_t* count, char* dst, size_t dstSize, const wchar_t* src, size_t max) {
+namespace {
+
+// The two directions of the locale's multibyte conversion share one contract; these adapters
+// give them one function type.
+size_t narrowFromWide(char* dst, const wchar_t** src, size_t n, std::mbstate_t* state) {
+    return std::wcsrtombs(dst, src, n, state);
+}
+size_t wideFromNarrow(wchar_t* dst, const char** src, size_t n, std::mbstate_t* state) {
+    return std::mbsrtowcs(dst, src, n, state);
+}
+
+template <typename Out, typename In>
+using Converter = size_t (*)(Out*, const In**, size_t, std::mbstate_t*);
+
+// Converts at most min(dstSize, max) units and always leaves a terminator inside dst; the
+// count is the number of units converted. A null dst asks for the length needed. An
+// unconvertible character fails (1) with dst empty and the count (size_t)-1.
+template <typename Out, typename In>
+int convertBounded(Converter<Out, In> convert, size_t* count, Out* dst, size_t dstSize, const In* src, size_t max) {
     if (src == nullptr) {
         if (count) *count = 0;
         return 1;
     }
     std::mbstate_t state{};
-    const wchar_t* p = src;
+    const In* p = src;
     if (dst == nullptr) {
-        size_t need = std::wcsrtombs(nullptr, &p, 0, &state);
+        size_t need = convert(nullptr, &p, 0, &state);
         if (count) *count = need;
         return need == static_cast<size_t>(-1) ? 1 : 0;
     }
@@ -101,83 +116,54 @@ KIV_EXPORT int wcstombs_s(size_t* count, char* dst, size_t dstSize, const wchar_
         if (count) *count = 0;
         return 1;
     }
-    // Keep one byte for the terminator when the destination size is the binding limit.
+    // Keep one unit for the terminator when the destination size is the binding limit.
     size_t limit = max < dstSize ? max : dstSize - 1;
-    size_t done = std::wcsrtombs(dst, &p, limit, &state);
+    size_t done = convert(dst, &p, limit, &state);
     if (done == static_cast<size_t>(-1)) {
-        dst[0] = '\0';
+        dst[0] = Out{};
         if (count) *count = done;
         return 1;
     }
-    dst[done] = '\0';
+    dst[done] = Out{};
     if (count) *count = done;
     return 0;
+}
+
+// A new[] copy of the whole text in the other encoding, sized from the converted length: a
+// fixed wcslen + 4 cuts texts whose multibyte form is longer (every non-ASCII character) and
+// leaves them unterminated. Null for an empty or unconvertible text.
+template <typename Out, typename In>
+Out* convertedCopy(Converter<Out, In> convert, const In* text) {
+    if (text == nullptr) return nullptr;
+    try {
+        size_t need = 0;
+        if (convertBounded(convert, &need, static_cast<Out*>(nullptr), 0, text, 0) != 0 || need == 0) return nullptr;
+        Out* buffer = new Out[need + 1];
+        size_t done = 0;
+        if (convertBounded(convert, &done, buffer, need + 1, text, need + 1) != 0 || done == 0) {
+            delete[] buffer;
+            return nullptr;
+        }
+        return buffer;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+KIV_EXPORT int wcstombs_s(size_t* count, char* dst, size_t dstSize, const wchar_t* src, size_t max) {
+    return convertBounded(narrowFromWide, count, dst, dstSize, src, max);
 }
 
 // As wcstombs_s, in wide characters: dstSize and max count wchar_t units.
 KIV_EXPORT int mbstowcs_s(size_t* count, wchar_t* dst, size_t dstSize, const char* src, size_t max) {
-    if (src == nullptr) {
-        if (count) *count = 0;
-        return 1;
-    }
-    std::mbstate_t state{};
-    const char* p = src;
-    if (dst == nullptr) {
-        size_t need = std::mbsrtowcs(nullptr, &p, 0, &state);
-        if (count) *count = need;
-        return need == static_cast<size_t>(-1) ? 1 : 0;
-    }
-    if (dstSize == 0) {
-        if (count) *count = 0;
-        return 1;
-    }
-    size_t limit = max < dstSize ? max : dstSize - 1;
-    size_t done = std::mbsrtowcs(dst, &p, limit, &state);
-    if (done == static_cast<size_t>(-1)) {
-        dst[0] = L'\0';
-        if (count) *count = done;
-        return 1;
-    }
-    dst[done] = L'\0';
-    if (count) *count = done;
-    return 0;
+    return convertBounded(wideFromNarrow, count, dst, dstSize, src, max);
 }
 
-// The buffer is sized from the converted length: a fixed wcslen + 4 cuts texts whose
-// multibyte form is longer (every non-ASCII character) and leaves them unterminated.
-KIV_EXPORT char* getCharConst(const wchar_t* text) {
-    if (text == nullptr) return nullptr;
-    try {
-        size_t need = 0;
-        if (wcstombs_s(&need, nullptr, 0, text, 0) != 0 || need == 0) return nullptr;
-        char* buffer = new char[need + 1];
-        size_t done = 0;
-        if (wcstombs_s(&done, buffer, need + 1, text, need + 1) != 0 || done == 0) {
-            delete[] buffer;
-            return nullptr;
-        }
-        return buffer;
-    } catch (...) {
-        return nullptr;
-    }
-}
+KIV_EXPORT char* getCharConst(const wchar_t* text) { return convertedCopy(narrowFromWide, text); }
 
-KIV_EXPORT wchar_t* getWCharConst(const char* text) {
-    if (text == nullptr) return nullptr;
-    try {
-        size_t need = 0;
-        if (mbstowcs_s(&need, nullptr, 0, text, 0) != 0 || need == 0) return nullptr;
-        wchar_t* buffer = new wchar_t[need + 1];
-        size_t done = 0;
-        if (mbstowcs_s(&done, buffer, need + 1, text, need + 1) != 0 || done == 0) {
-            delete[] buffer;
-            return nullptr;
-        }
-        return buffer;
-    } catch (...) {
-        return nullptr;
-    }
-}
+KIV_EXPORT wchar_t* getWCharConst(const char* text) { return convertedCopy(wideFromNarrow, text); }
 
 KIV_EXPORT int64_t getTimeSinceEpochInMs(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute,
                                          uint32_t second) {

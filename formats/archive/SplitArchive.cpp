@@ -23,10 +23,6 @@ constexpr unsigned long kSevenZipStartHeaderLen = 32;
 constexpr uint64_t kSevenZipNextOffsetAt = 12;
 constexpr uint64_t kSevenZipNextSizeAt = 20;
 
-uint64_t getLE64(const uint8_t* p) {
-    return static_cast<uint64_t>(getLE32(p)) | (static_cast<uint64_t>(getLE32(p + 4)) << 32);
-}
-
 }  // namespace
 
 const std::map<std::string, SplitArchive::SplitTest> SplitArchive::splitFuntionHandler = {
@@ -79,8 +75,8 @@ bool SplitArchive::isSplit7z(const ByteSource& src, const unsigned long& size) {
     if (size <= kSevenZipStartHeaderLen) return true;
     uint8_t header[kSevenZipStartHeaderLen];
     if (readZ(src, 0, header, sizeof header) != sizeof header) return false;
-    const uint64_t nextOffset = getLE64(header + kSevenZipNextOffsetAt);
-    const uint64_t nextSize = getLE64(header + kSevenZipNextSizeAt);
+    const uint64_t nextOffset = kiv::le64(header, sizeof header, kSevenZipNextOffsetAt).value_or(0);
+    const uint64_t nextSize = kiv::le64(header, sizeof header, kSevenZipNextSizeAt).value_or(0);
     // The first volume's start header points at the next header in the last volume, past
     // this file's end. A sum that overflows lies past any end too.
     uint64_t end = 0;

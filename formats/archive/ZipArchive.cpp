@@ -138,9 +138,6 @@ bool ZipArchive::checkFileNameExistInZip(const ByteSource& src, uint64_t size, c
 
 namespace {
 
-// 7za from the engine directory, run without a shell: "e -so" writes the member to standard
-// output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
-// path starting with '-' or '@' is still a path. Messages arrive in the same stream.
 struct CachedRun {
     std::string path;
     std::string member;

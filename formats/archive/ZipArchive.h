@@ -58,8 +58,6 @@ public:
         void read(const kiv::ByteSource& src, uint64_t off);
     };
 
-    // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.
-    // Nothing else of the record is checked.
     // Runs 7za on one member ("e -so -p -i!member -- path") and appends its output; the exit
     // status (waitpid form) goes to *exitStatus. Inside a MemberCacheScope a repeated request
     // for the same path and member is answered from the first run.
@@ -77,6 +75,8 @@ public:
         MemberCacheScope& operator=(const MemberCacheScope&) = delete;
     };
 
+    // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.
+    // Nothing else of the record is checked.
     static uint64_t findEndCentralDirFromBot(const kiv::ByteSource& src, uint64_t size);
     // Walks local and central headers from offset 0 to the end record; notFound when the walk
     // meets anything else (data descriptors, ZIP64) or runs too long.

@@ -22,7 +22,7 @@ bool readU16(const kiv::ByteSource& src, uint64_t& p, uint16_t& value) {
     if (p > size || size - p < 2) return false;
     uint8_t b[2];
     if (src.readAt(p, b, 2) != 2) return false;
-    value = static_cast<uint16_t>(b[0] | (b[1] << 8));
+    value = *kiv::le16(b, sizeof b, 0);
     p += 2;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "formats/media/AtariFTAUtils.h"
 
+#include "engine/ByteUtils.h"
+
 namespace {
 
 constexpr uint16_t kMarker = 0xFFFF;
@@ -19,7 +21,7 @@ void read6(const kiv::ByteSource& src, uint64_t pos, uint8_t (&buf)[6]) {
     src.readAt(pos, buf, sizeof(buf));
 }
 
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t u16(const uint8_t (&buf)[6], size_t off) { return kiv::le16(buf, sizeof buf, off).value_or(0); }
 
 }  // namespace
 
@@ -32,10 +34,10 @@ AtariType AtariFTAUtils::isAtariFileBased(const kiv::ByteSource& src) {
     const uint64_t size = src.size();
     uint8_t buf[6];
     read6(src, 0, buf);
-    if (u16(buf) != kMarker) return ATARI_NONE;
+    if (u16(buf, 0) != kMarker) return ATARI_NONE;
 
-    uint32_t start = u16(buf + 2);
-    uint32_t end = u16(buf + 4);
+    uint32_t start = u16(buf, 2);
+    uint32_t end = u16(buf, 4);
     if (end < start) return ATARI_DAMAGED;
     uint32_t length = end - start + 1;
     if (length >= size) return ATARI_DAMAGED;
@@ -45,10 +47,10 @@ AtariType AtariFTAUtils::isAtariFileBased(const kiv::ByteSource& src) {
         if (pos >= size || count >= kSegmentsChecked)
             return pos == size || count == kSegmentsChecked ? ATARI_ACCEPTED : ATARI_DAMAGED;
         read6(src, pos, buf);
-        const uint16_t word = u16(buf);
+        const uint16_t word = u16(buf, 0);
         if (word == kMarker) return ATARI_ACCEPTED;
         start = word;
-        end = u16(buf + 2);
+        end = u16(buf, 2);
         if (end < start) return ATARI_DAMAGED;
         length = end - start + 1;
         if ((start < kRunVectorEnd && start + length > kRunVectorLow) ||

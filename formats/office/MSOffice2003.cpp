@@ -34,6 +34,7 @@ constexpr unsigned char kEnhancedProvider[] = {
 static_assert(sizeof(kBaseProvider) == 86, "Base provider name is 43 units");
 static_assert(sizeof(kEnhancedProvider) == 94, "Enhanced provider name is 47 units");
 
+uint16_t le16At(const unsigned char* p, size_t size, size_t off) { return kiv::le16(p, size, off).value_or(0); }
 uint32_t le32At(const unsigned char* p, size_t size, size_t off) { return kiv::le32(p, size, off).value_or(0); }
 
 }  // namespace
@@ -139,7 +140,7 @@ short Excel2003::parseBIFFRecord(CFStream& stream, int offset, Record& record) {
     // bytes it has, as two separate reads would.
     std::vector<unsigned char> head = OLEUtil::readBytes(stream, static_cast<uint64_t>(offset), 4);
     if (head.size() < 3) return -1;
-    record.type = static_cast<uint16_t>(head[0] | (head[1] << 8));
+    record.type = le16At(head.data(), head.size(), 0);
     record.size = static_cast<uint16_t>(head[2] | (head.size() > 3 ? head[3] << 8 : 0));
     if (record.size >= 0x8000 || record.type == 0) return -1;
     if (record.size != 0 && record.type != EOF_RECORD && record.size <= kMaxRecordData &&
@@ -193,8 +194,8 @@ int Excel2003::parseBOF(const Record& record, short& dt) {
     unsigned char raw[16] = {};
     if (record.data != nullptr) std::memcpy(raw, record.data, std::min(record.dataLength, 16));
     RecordDataBOF bof;
-    bof.vers = static_cast<uint16_t>(raw[0] | (raw[1] << 8));
-    bof.dt = static_cast<uint16_t>(raw[2] | (raw[3] << 8));
+    bof.vers = le16At(raw, sizeof(raw), 0);
+    bof.dt = le16At(raw, sizeof(raw), 2);
     if (bof.vers != 0x0600) return 1;
     dt = static_cast<short>(bof.dt);
     return 0;
@@ -211,9 +212,9 @@ bool Excel2003::getDataFromRecord(const Record& record, size_t offset, size_t le
 bool Excel2003::readEncryptionHeader(const Record& record, RC4EncryptionHeader& header) {
     unsigned char raw[kRC4HeaderSize];
     if (!getDataFromRecord(record, 0, sizeof(raw), raw)) return false;
-    header.wEncryptionType = static_cast<uint16_t>(raw[0] | (raw[1] << 8));
-    header.vMajor = static_cast<uint16_t>(raw[2] | (raw[3] << 8));
-    header.vMinor = static_cast<uint16_t>(raw[4] | (raw[5] << 8));
+    header.wEncryptionType = le16At(raw, sizeof(raw), 0);
+    header.vMajor = le16At(raw, sizeof(raw), 2);
+    header.vMinor = le16At(raw, sizeof(raw), 4);
     std::memcpy(header.Salt, raw + 6, 16);
     std::memcpy(header.EncryptedVerifier, raw + 22, 16);
     std::memcpy(header.EncryptedVerifierHash, raw + 38, 16);
@@ -306,7 +307,7 @@ int Excel2003::parseFilePass(const Record& record, bool& encrypted) {
     if (record.type != FILEPASS) return 1;
     unsigned char raw[4] = {};
     if (!getDataFromRecord(record, 0, 2, raw)) return 1;  // no encryption type: unknown
-    const uint16_t encryptionType = static_cast<uint16_t>(raw[0] | (raw[1] << 8));
+    const uint16_t encryptionType = le16At(raw, sizeof(raw), 0);
     if (encryptionType == 0) {  // XOR obfuscation: no verifier to try
         encrypted = true;
         return 0;
@@ -317,7 +318,7 @@ int Excel2003::parseFilePass(const Record& record, bool& encrypted) {
         encrypted = true;
         return 0;
     }
-    const uint16_t vMajor = static_cast<uint16_t>(raw[2] | (raw[3] << 8));
+    const uint16_t vMajor = le16At(raw, sizeof(raw), 2);
     if (vMajor == 1)
         encrypted = !passwordVerificationRC4(record, defaultPass, sizeof(defaultPass));
     else if (vMajor >= 2 && vMajor <= 4)

@@ -129,11 +129,6 @@ bool findFamilyType(const ContentTypeRow (&rows)[N], const std::string& contentT
     return false;
 }
 
-std::string lowerAscii(std::string s) {
-    for (char& c : s) c = kiv::asciiToLower(static_cast<unsigned char>(c));
-    return s;
-}
-
 bool isMember(const ByteSource& src, const std::string& name) {
     // The central directory stores names with a 16-bit length: a longer name is never a member
     // (cutting it to 16 bits could match a shorter member by accident).
@@ -253,7 +248,7 @@ std::string MSOffice2007::findMainFileFromRels(const ByteSource& src, const std:
         bool found = false;
         std::string result;
         for (int p = 0; p < 3;) {
-            const std::string name = lowerAscii(g[2 * p]);
+            const std::string name = kiv::asciiLowerCopy(g[2 * p]);
             const std::string& value = g[2 * p + 1];
             if (!found && name == "type" && checkRelTypeInsideList(relationTypes, value)) {
                 found = true;

@@ -225,18 +225,26 @@ int OLEFTAUtil::isJTDC(CFStorage& root) {
     CFStream s;
     if (root.getStream("JSCompDocument", s) != 0) return OLE_NONE;
     const int32_t size = s.GetDirEntryData().streamSize();
+    // Real compressed documents are far smaller than the cap; a larger stream is not one.
     if (size > 0 && static_cast<uint64_t>(size) > kiv::limits::kOleWholeStreamCap) return OLE_NONE;
-    std::vector<unsigned char> data = OLEUtil::readBytes(s, 0, size > 0 ? static_cast<uint64_t>(size) : 0);
+    // Only the start is read: LZH is named by "-lh" at offset 2, and the rows tried before it
+    // sit at offset 0 and are at most 24 bytes long, so the walk over the first 64 bytes
+    // answers LZH exactly when a walk over the whole stream would.
+    constexpr size_t kHeaderBytes = 38;
+    constexpr size_t kSignatureBytes = 64;
+    const uint64_t wanted = std::min<uint64_t>(size > 0 ? static_cast<uint64_t>(size) : 0,
+                                               kHeaderBytes + kSignatureBytes);
+    std::vector<unsigned char> data = OLEUtil::readBytes(s, 0, wanted);
     if (data.empty()) return OLE_DAMAGED;
     // A compressed document starts with its own 38-byte header naming itself; the
     // compressed data follows it.
     static const char kMarker[] = "JustCompressedDocument";
     size_t start = 0;
     if (data.size() > 24 && std::memcmp(data.data() + 2, kMarker, 22) == 0) {
-        if (data.size() <= 38) return OLE_NONE;
-        start = 38;
+        if (data.size() <= kHeaderBytes) return OLE_NONE;
+        start = kHeaderBytes;
     }
-    const unsigned long rest = static_cast<unsigned long>(data.size() - start);
+    const unsigned long rest = static_cast<unsigned long>(std::min<size_t>(data.size() - start, kSignatureBytes));
     return ArchiveFTAUtils::checkArchiveSignBytes(data.data() + start, rest) == ARCHIVE_LZH ? OLE_JTDC : OLE_NONE;
 }
 

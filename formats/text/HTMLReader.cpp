@@ -12,12 +12,6 @@ namespace {
 constexpr unsigned long kNotFound = ~0UL;
 constexpr unsigned char kUtf8Bom[3] = {0xEF, 0xBB, 0xBF};
 
-std::string lowerAscii(const std::string& s) {
-    std::string out(s);
-    for (char& c : out) c = kiv::asciiToLower(static_cast<unsigned char>(c));
-    return out;
-}
-
 bool isNameChar(unsigned char c) {
     return kiv::isAsciiAlnum(c) || c == '-' || c == ':' || c == '_' || c == '.' || c == '?' || c == '!';
 }
@@ -37,19 +31,8 @@ unsigned long HTMLTag::searchInBinary(const char* data, unsigned long dataLen, c
                                       unsigned long patternLen) {
     if (patternLen == 0) return 0;
     if (data == nullptr || pattern == nullptr || patternLen > dataLen) return kNotFound;
-    // memchr on the first byte, then compare: the patterns are a few bytes long, and this only
-    // touches the bytes up to the match (the walk searches from every tag to the text's end).
-    const char* p = data;
-    const char* last = data + (dataLen - patternLen);
-    while (p <= last) {
-        const void* hit = std::memchr(p, pattern[0], static_cast<size_t>(last - p) + 1);
-        if (hit == nullptr) return kNotFound;
-        p = static_cast<const char*>(hit);
-        if (patternLen == 1 || std::memcmp(p + 1, pattern + 1, patternLen - 1) == 0)
-            return static_cast<unsigned long>(p - data);
-        ++p;
-    }
-    return kNotFound;
+    const void* hit = memmem(data, dataLen, pattern, patternLen);
+    return hit ? static_cast<unsigned long>(static_cast<const char*>(hit) - data) : kNotFound;
 }
 
 bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool& inScript, bool) {
@@ -89,9 +72,7 @@ bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool&
 
 // ---- HTMLReader ----
 
-void HTMLReader::load(const char* data, size_t n) {
-    buffer_.assign(n + 1, '\0');
-    if (n) std::memcpy(buffer_.data(), data, n);
+void HTMLReader::startText(size_t n) {
     size_ = n + 1;
     pos_ = 0;
     nextGt_ = NextMatch{};
@@ -102,10 +83,9 @@ void HTMLReader::load(const char* data, size_t n) {
 
 bool HTMLReader::readFromString(const std::string& text) {
     // The copy stops at the first NUL; the buffer keeps the full length, zero-filled.
-    size_t copied = std::strlen(text.c_str());
-    load(text.data(), copied);
-    buffer_.resize(text.size() + 1, '\0');
-    size_ = text.size() + 1;
+    buffer_.assign(text.size() + 1, '\0');
+    std::memcpy(buffer_.data(), text.c_str(), std::strlen(text.c_str()));
+    startText(text.size());
     return parseDocument();
 }
 
@@ -139,9 +119,15 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     }
     if (first != '<') return false;
 
-    std::vector<char> text(static_cast<size_t>(limit));
-    if (src.readAt(0, text.data(), text.size()) != text.size()) return false;
-    load(text.data(), text.size());
+    // Read straight into the walk's buffer: a large markup file is held once, not twice.
+    const size_t n = static_cast<size_t>(limit);
+    buffer_.assign(n + 1, '\0');
+    if (src.readAt(0, buffer_.data(), n) != n) {
+        buffer_.clear();
+        size_ = 0;
+        return false;
+    }
+    startText(n);
     return parseDocument();
 }
 
@@ -191,7 +177,7 @@ bool HTMLReader::parseDocument() {
             continue;
         }
         const std::string name = tag.getTagName();
-        const std::string lc = lowerAscii(name);
+        const std::string lc = kiv::asciiLowerCopy(name);
         // Server-side script and Office's XML processing instruction are not plain markup.
         if (lc == "?php" || lc == "?mso-application") return false;
         if (lc == "?") {
@@ -247,7 +233,7 @@ bool HTMLReader::refusedBeforeEnd(QuoteScan& scan, uint64_t end) {
 bool HTMLReader::parseTag(HTMLTag& tag, bool& opening, bool& closing, bool& inScript) {
     if (pos_ >= size_) return false;
     if (!tag.parseFromStr(buffer_.data() + pos_, opening, closing, inScript, true)) return false;
-    const std::string lc = lowerAscii(tag.getTagName());
+    const std::string lc = kiv::asciiLowerCopy(tag.getTagName());
     if (lc == "?php") return true;
 
     // A bare "<?" instruction ends at "?>"; every other tag at the first '>', quoted or not.

@@ -94,7 +94,8 @@ private:
         std::vector<bool> refused;
     };
 
-    void load(const char* data, size_t n);
+    // Makes the first n bytes of buffer_, followed by a NUL, the text to walk.
+    void startText(size_t n);
     uint64_t findFrom(NextMatch& cache, const char* needle, size_t n);
     bool refusedBeforeEnd(QuoteScan& scan, uint64_t end);
 

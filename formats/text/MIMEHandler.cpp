@@ -85,11 +85,6 @@ constexpr std::string_view kExcludeAttrName[] = {"http", "ftp"};
 
 constexpr uint64_t kNoPosition = std::numeric_limits<uint64_t>::max();
 
-std::string lowerAscii(std::string s) {
-    for (char& c : s) c = kiv::asciiToLower(static_cast<unsigned char>(c));
-    return s;
-}
-
 bool hasSpace(const std::string& s) {
     for (char c : s)
         if (kiv::isAsciiSpace(static_cast<unsigned char>(c))) return true;
@@ -214,7 +209,7 @@ std::vector<MIMEHandler::Attribute> MIMEHandler::headerParser(unsigned long star
             current.name = std::move(line.name);
             current.value = std::move(line.value);
             if (!isTextLine(current.name)) return {};
-            current.name = lowerAscii(std::move(current.name));
+            current.name = kiv::asciiLowerCopy(std::move(current.name));
         }
         if (current.value.size() > kiv::limits::kMailMaxHeaderBlock ||
             (end != kNoPosition && end - start > kiv::limits::kMailMaxHeaderBlock))
@@ -287,7 +282,7 @@ std::vector<MIMEHandler::Range> MIMEHandler::getRestrictRange(std::string value)
 bool MIMEHandler::parseParameter(std::string text, Parameter& out) {
     size_t eq = text.find('=');
     if (eq == std::string::npos) return false;
-    out.name = lowerAscii(whiteSpaceEliminator(text.substr(0, eq), true));
+    out.name = kiv::asciiLowerCopy(whiteSpaceEliminator(text.substr(0, eq), true));
     out.value = whiteSpaceEliminator(text.substr(eq + 1), true);
     return true;
 }
@@ -322,11 +317,11 @@ bool MIMEHandler::isCommonHeaderField(Attribute field) {
 }
 
 bool MIMEHandler::isExistAttribute(Attribute query) {
-    const std::string name = lowerAscii(query.name);
-    const std::string value = lowerAscii(query.value);
+    const std::string name = kiv::asciiLowerCopy(query.name);
+    const std::string value = kiv::asciiLowerCopy(query.value);
     for (const Attribute& f : fields_) {
         if (f.name != name) continue;
-        if (value.empty() || lowerAscii(f.value).find(value) != std::string::npos) return true;
+        if (value.empty() || kiv::asciiLowerCopy(f.value).find(value) != std::string::npos) return true;
     }
     return false;
 }
@@ -355,7 +350,7 @@ bool MIMEHandler::isEMLFileType() {
     std::string boundary;
     for (const Attribute& f : fields_) {
         if (isCommonHeaderField(f)) ++known;
-        if (f.name == "content-type" && lowerAscii(f.value).find("multipart") != std::string::npos &&
+        if (f.name == "content-type" && kiv::asciiLowerCopy(f.value).find("multipart") != std::string::npos &&
             !getSectionSeparator(f, boundary))
             return false;
     }

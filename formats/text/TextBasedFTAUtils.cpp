@@ -37,12 +37,6 @@ const std::set<std::string> TextBasedFTAUtils::setXMLBasedExt = {
 
 namespace {
 
-std::string lowerAscii(const std::string& s) {
-    std::string out(s);
-    for (char& c : out) c = kiv::asciiToLower(static_cast<unsigned char>(c));
-    return out;
-}
-
 bool containsAny(const std::string& s, std::initializer_list<const char*> parts) {
     for (const char* p : parts)
         if (s.find(p) != std::string::npos) return true;
@@ -59,7 +53,7 @@ bool isPrologTag(const std::string& lc) {
 class MarkupSummary {
 public:
     void add(const std::string& name, const std::string& fullTag) {
-        const std::string lc = lowerAscii(name);
+        const std::string lc = kiv::asciiLowerCopy(name);
         if (count_ == 0 && lc.find("?xml") != std::string::npos) firstIsXmlDeclaration_ = true;
         if (count_ == 1) secondFullTag_ = fullTag;
         ++count_;
@@ -259,7 +253,7 @@ void checkDocTypeHtml(const std::string& text, size_t start, size_t length, int 
 }  // namespace
 
 bool TextBasedFTAUtils::shouldChangeToXML(const std::string& fullTag) {
-    const std::string text = lowerAscii(fullTag);
+    const std::string text = kiv::asciiLowerCopy(fullTag);
     bool isDoctype = false, isHtml = false;
     int word = 0;
     size_t i = 0;
@@ -272,7 +266,7 @@ bool TextBasedFTAUtils::shouldChangeToXML(const std::string& fullTag) {
     return !(isDoctype && isHtml);
 }
 
-bool TextBasedFTAUtils::isHTMLTag(const std::string& name) { return setHtmlTag.count(lowerAscii(name)) != 0; }
+bool TextBasedFTAUtils::isHTMLTag(const std::string& name) { return setHtmlTag.count(kiv::asciiLowerCopy(name)) != 0; }
 
 TextBasedType TextBasedFTAUtils::checkTextCalendarComponent(const kiv::ByteSource& src) {
     CalendarReader reader;

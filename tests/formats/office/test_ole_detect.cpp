@@ -427,6 +427,19 @@ TEST(OleDetect, CompressedDocuments) {
     EXPECT_EQ(detectStreams({stream("JSCompDocument", Bytes(marked.begin(), marked.begin() + 30))}).code, OLE_NONE);
     EXPECT_EQ(detectStreams({stream("JSCompDocument", marked)}).code, OLE_NONE);
     EXPECT_EQ(detectStreams({stream("JSCompDocument", Bytes(64, 0))}).code, OLE_NONE);
+
+    // Long streams (regular sectors) are judged on their start as a whole read would judge
+    // them: the LZH row still decides, and an earlier row ("MZ" at 0) still wins over it.
+    Bytes longLzh = lzh;
+    longLzh.resize(10000, 0x55);
+    EXPECT_EQ(detectStreams({stream("JSCompDocument", longLzh)}).code, OLE_JTDC);
+    Bytes longWithHeader = withHeader;
+    longWithHeader.resize(10000, 0x55);
+    EXPECT_EQ(detectStreams({stream("JSCompDocument", longWithHeader)}).code, OLE_JTDC);
+    Bytes longMz = longLzh;
+    longMz[0] = 'M';
+    longMz[1] = 'Z';
+    EXPECT_EQ(detectStreams({stream("JSCompDocument", longMz)}).code, OLE_NONE);
 }
 
 // ---- Excel ------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Where the cascade (Cascade.cpp), init (EngineInterface.cpp) and the generic stage (Scan.cpp)
-// find the detectors, adjust functions and start-up hooks of every family.
+// Every format family's detectors, adjust functions and start-up hooks, gathered for the
+// cascade (Cascade.cpp), init (EngineInterface.cpp) and the generic stage (Scan.cpp).
 #pragma once
 
 #include "engine/ByteSignatures.h"

@@ -1,2 +1,0 @@
-// Every family is wired; Pending.h only gathers their headers.
-#include "engine/Pending.h"
