@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,17 +43,37 @@ bool writeAll(int fd, const char* p, size_t n) {
     return true;
 }
 
-// Writes a byte copy of the matcher to dest as a new file: a temporary name created
-// exclusively, then renamed over dest. A process that still maps an older copy keeps its
-// inode (truncating it in place would kill that process with SIGBUS), and nobody can swap
-// the file between the write and the dlopen by pre-creating the name.
-bool copyMatcher(const std::string& dest) {
+// The working directory, locked while a copy takes its shared name or leaves it: between one
+// engine's check that lib.N is still its own file and its unlink, no other engine may put a
+// file there. Best effort where the file system refuses locks.
+class DirLock {
+public:
+    explicit DirLock(const std::string& dir) : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~DirLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    }
+    DirLock(const DirLock&) = delete;
+    DirLock& operator=(const DirLock&) = delete;
+
+private:
+    int fd_;
+};
+
+// Writes a byte copy of the matcher to a new file "<dest>.XXXXXX", created exclusively, and
+// answers its name ("" on failure) and identity. The file keeps that private name until it is
+// bound, so no other engine sharing the directory can replace or remove it in between.
+std::string writeCopy(const std::string& dest, struct stat& written) {
     int in = ::open(kMatcherFile, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (in < 0) return false;
+    if (in < 0) return "";
     struct stat st;
     if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
         ::close(in);
-        return false;
+        return "";
     }
     std::string tmp = dest + ".XXXXXX";
     std::vector<char> name(tmp.begin(), tmp.end());
@@ -60,7 +81,7 @@ bool copyMatcher(const std::string& dest) {
     int out = mkostemp(name.data(), O_CLOEXEC);  // O_EXCL, mode 0600
     if (out < 0) {
         ::close(in);
-        return false;
+        return "";
     }
     bool ok = true;
     char buf[65536];
@@ -75,11 +96,22 @@ bool copyMatcher(const std::string& dest) {
         }
     }
     ::close(in);
-    if (::fchmod(out, 0700) != 0) ok = false;
+    if (::fchmod(out, 0700) != 0 || ::fstat(out, &written) != 0) ok = false;
     if (::close(out) != 0) ok = false;
-    if (ok && ::rename(name.data(), dest.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(name.data());
-    return ok;
+    if (!ok) {
+        ::unlink(name.data());
+        return "";
+    }
+    return name.data();
+}
+
+// The dynamic loader hands back an object already loaded under the same name instead of
+// loading the file again; a private name reused in this process would share one instance.
+bool nameAlreadyLoaded(const std::string& path) {
+    void* h = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (h == nullptr) return false;
+    dlclose(h);
+    return true;
 }
 
 }  // namespace
@@ -87,7 +119,15 @@ bool copyMatcher(const std::string& dest) {
 qrix::~qrix() { release(); }
 
 void qrix::release() {
-    if (!fullPath_.empty()) ::unlink(fullPath_.c_str());
+    if (published_ && owner_ == ::getpid()) {
+        // Only the file this loader wrote: another engine in the same directory may have put its
+        // own copy under the name since, and a forked child must leave its parent's copies.
+        DirLock lock(dir_);
+        struct stat now;
+        if (::lstat(fullPath_.c_str(), &now) == 0 && now.st_dev == written_.st_dev && now.st_ino == written_.st_ino)
+            ::unlink(fullPath_.c_str());
+    }
+    published_ = false;
     if (handle_ != nullptr) dlclose(handle_);
     handle_ = nullptr;
     analyze_ = nullptr;
@@ -101,13 +141,39 @@ int qrix::Init(int slot) {
         release();
         path_ = "lib." + std::to_string(slot);
         std::string dir = CommonUtils::getCurrentDir();
-        // Bound by an explicit path, never looked up along the library search path, so the
-        // file bound is always the one just written.
-        fullPath_ = (dir.empty() ? std::string("./") : dir) + path_;
-        if (!copyMatcher(fullPath_)) return 0;
+        dir_ = dir.empty() ? std::string("./") : dir;
+        // Kept absolute: the copy is removed from the directory it was written to even if the
+        // host changes its working directory later.
+        fullPath_ = dir_ + path_;
 
-        handle_ = dlopen(fullPath_.c_str(), RTLD_NOW | RTLD_LOCAL | kDeepBind);
-        if (handle_ == nullptr) return 0;
+        // Bound by its private name, never looked up along the library search path, so the file
+        // bound is always the one just written, whatever other engines do with lib.N meanwhile.
+        std::string own;
+        for (int attempt = 0; attempt < 8 && own.empty(); ++attempt) {
+            own = writeCopy(fullPath_, written_);
+            if (!own.empty() && nameAlreadyLoaded(own)) {
+                ::unlink(own.c_str());
+                own.clear();
+            }
+        }
+        if (own.empty()) return 0;
+        handle_ = dlopen(own.c_str(), RTLD_NOW | RTLD_LOCAL | kDeepBind);
+        if (handle_ == nullptr) {
+            ::unlink(own.c_str());
+            return 0;
+        }
+        {
+            // Renaming leaves the mapping alone; a copy another engine published under the name
+            // goes on serving that engine from its unlinked file.
+            DirLock lock(dir_);
+            if (::rename(own.c_str(), fullPath_.c_str()) != 0) {
+                ::unlink(own.c_str());
+                return 0;
+            }
+        }
+        published_ = true;
+        owner_ = ::getpid();
+
         analyze_ = reinterpret_cast<int (*)()>(dlsym(handle_, "Qrix_Analyze"));
         getInfo_ = reinterpret_cast<int (*)(int, int, char*)>(dlsym(handle_, "Qrix_GetInfo"));
         loadDefsPack_ = reinterpret_cast<int (*)(char*)>(dlsym(handle_, "Qrix_LoadDefsPack"));

@@ -3,6 +3,9 @@
 // under the slot's lock.
 #pragma once
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <string>
 
 #include "engine/Limits.h"
@@ -39,9 +42,14 @@ private:
     int (*submitFileA_)(const char*) = nullptr;
     void* handle_ = nullptr;
     std::string path_;
-    // Absolute form of path_, taken at Init: the copy is removed from the directory it was
-    // written to even if the host changes its working directory later.
+    // Absolute forms of the working directory and of path_, taken at Init.
+    std::string dir_;
     std::string fullPath_;
+    // The file this loader wrote, and the process that wrote it: lib.N is removed only while
+    // it still holds that file, and only by that process.
+    struct stat written_ {};
+    bool published_ = false;
+    pid_t owner_ = 0;
 };
 
 // One loader per scan slot; destroyed at unload from the last slot down, removing the copies.

@@ -136,30 +136,24 @@ bool ZipArchive::checkFileNameExistInZip(const ByteSource& src, uint64_t size, c
     return found;
 }
 
-namespace {
-
-struct CachedRun {
+struct ZipArchive::MemberCacheScope::CachedRun {
     std::string path;
     std::string member;
     std::vector<char> out;
     int status;
 };
 
-// Answers of the current scan on this thread; active only inside a MemberCacheScope.
-thread_local bool cacheActive = false;
-thread_local std::vector<CachedRun> cachedRuns;
+namespace {
+
+// Answers of the current scan on this thread: the innermost live MemberCacheScope's list, null
+// outside one. A plain pointer, so the thread has nothing to destroy.
+thread_local std::vector<ZipArchive::MemberCacheScope::CachedRun>* cachedRuns = nullptr;
 
 }  // namespace
 
-ZipArchive::MemberCacheScope::MemberCacheScope() {
-    cachedRuns.clear();
-    cacheActive = true;
-}
+ZipArchive::MemberCacheScope::MemberCacheScope() : outer_(cachedRuns) { cachedRuns = &runs_; }
 
-ZipArchive::MemberCacheScope::~MemberCacheScope() {
-    cacheActive = false;
-    cachedRuns.clear();
-}
+ZipArchive::MemberCacheScope::~MemberCacheScope() { cachedRuns = outer_; }
 
 // 7za from the engine directory, run without a shell: "e -so" writes the member to standard
 // output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
@@ -168,8 +162,8 @@ void ZipArchive::run7zMember(const std::string& path, const std::string& member,
                              int* exitStatus) {
     if (exitStatus) *exitStatus = -1;
     if (currentDir.empty() || path.empty()) return;
-    if (cacheActive) {
-        for (const CachedRun& run : cachedRuns) {
+    if (cachedRuns != nullptr) {
+        for (const auto& run : *cachedRuns) {
             if (run.path == path && run.member == member) {
                 out.insert(out.end(), run.out.begin(), run.out.end());
                 if (exitStatus) *exitStatus = run.status;
@@ -185,7 +179,7 @@ void ZipArchive::run7zMember(const std::string& path, const std::string& member,
         status = -1;
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
-    if (cacheActive) cachedRuns.push_back(CachedRun{path, member, std::move(bytes), status});
+    if (cachedRuns != nullptr) cachedRuns->push_back({path, member, std::move(bytes), status});
 }
 
 int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output) {

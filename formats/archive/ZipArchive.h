@@ -67,12 +67,20 @@ public:
     // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
     // one scan asks for the same member of a package several times (password probe, content
     // types, relationships), and each run of the archiver costs milliseconds.
+    // The answers live in the scope, on the scan's stack: a thread_local container would have
+    // a destructor that pins the library in memory until the thread ends.
     class MemberCacheScope {
     public:
         MemberCacheScope();
         ~MemberCacheScope();
         MemberCacheScope(const MemberCacheScope&) = delete;
         MemberCacheScope& operator=(const MemberCacheScope&) = delete;
+
+        struct CachedRun;
+
+    private:
+        std::vector<CachedRun> runs_;
+        std::vector<CachedRun>* outer_;
     };
 
     // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.

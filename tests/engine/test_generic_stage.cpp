@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "engine/GenericStage.h"
 #include "engine/QrixLib.h"
@@ -108,6 +109,28 @@ TEST_F(LoaderDir, CopiesAreExactPrivateAndRemoved) {
     EXPECT_FALSE(fs::exists("lib.29"));
     for (auto& e : fs::directory_iterator("."))
         EXPECT_EQ(e.path().filename().string().rfind("lib.0.", 0), std::string::npos);
+}
+
+// Two engines sharing a directory bind the same slot: each keeps its own instance, and the
+// one whose copy was replaced under lib.3 leaves the other's file alone.
+TEST_F(LoaderDir, TwoLoadersOfOneSlotKeepApart) {
+    std::optional<qrix> first(std::in_place);
+    qrix second;
+    ASSERT_EQ(first->Init(3), 2);
+    ASSERT_EQ(second.Init(3), 2);
+    struct stat published;
+    ASSERT_EQ(::stat("lib.3", &published), 0);
+    std::ofstream("qrix-double.ctl") << "hit=7\tT\tE\n";
+    char path[] = "libQrixLib.so";
+    ASSERT_EQ(first->SubmitFileA(path), 1);
+    ASSERT_EQ(first->Analyze(), 1);
+    char out[4096];
+    EXPECT_EQ(first->GetInfo(1, 0, out), 1);
+    EXPECT_EQ(second.GetInfo(1, 0, out), 0);
+    first.reset();
+    struct stat after;
+    ASSERT_EQ(::stat("lib.3", &after), 0) << "the other loader's copy was removed";
+    EXPECT_EQ(after.st_ino, published.st_ino);
 }
 
 TEST_F(LoaderDir, MissingLibraryOrEmptyPackageFails) {

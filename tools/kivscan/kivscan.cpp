@@ -1,6 +1,7 @@
 // kivscan: a scanning host for the engine. Loads ./kiv_engine.so from the working directory
 // (the engine's own working directory), starts it, scans the given files and prints one line
-// per file: the path, a TAB, and the result JSON exactly as the engine returned it.
+// per file: the path (escaped, see escapePath), a TAB, and the result JSON exactly as the
+// engine returned it.
 //
 //   kivscan [-r] [-j N] [--ext] [--stats] PATH...
 //
@@ -37,6 +38,7 @@ struct Options {
     bool recurse = false;
     bool useExtension = false;
     bool stats = false;
+    bool help = false;
     unsigned threads = 1;
     std::vector<std::string> paths;
 };
@@ -50,13 +52,45 @@ struct Engine {
     decltype(&::freeString) freeString = nullptr;
 };
 
-void usage() {
-    std::fprintf(stderr,
+void usage(FILE* to) {
+    std::fprintf(to,
                  "usage: kivscan [-r] [-j N] [--ext] [--stats] PATH...\n"
                  "  -r       recurse into directories\n"
                  "  -j N     scan from N threads (default 1)\n"
                  "  --ext    scan with kivFileType, passing each file's extension\n"
-                 "  --stats  print files, seconds and files per second to stderr\n");
+                 "  --stats  print files, seconds and files per second to stderr\n"
+                 "  --help   print this text\n"
+                 "Runs in the engine's working directory (%s, prepared by ./run.sh).\n"
+                 "Prints one line per file: the path, a TAB and the result JSON. In the path,\n"
+                 "backslash, TAB, newline and carriage return are written as \\\\, \\t, \\n and \\r,\n"
+                 "every other byte below 0x20 and 0x7F as \\xHH; the same goes for the paths\n"
+                 "named on stderr.\n",
+                 KIV_RUN_DIR_HINT);
+}
+
+// Writes a path so that it takes exactly one line and holds no TAB: the first TAB of an
+// output line always ends the path. Backslashes are doubled, so the text decodes back to the
+// path's bytes; bytes from 0x80 up (UTF-8 names) pass unchanged.
+std::string escapePath(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (unsigned char c : path) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02X", c);
+                out += hex;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out;
 }
 
 std::optional<Options> parseArgs(int argc, char** argv) {
@@ -66,6 +100,8 @@ std::optional<Options> parseArgs(int argc, char** argv) {
         std::string a = argv[i];
         if (!endOfOptions && a == "--") {
             endOfOptions = true;
+        } else if (!endOfOptions && (a == "--help" || a == "-h")) {
+            o.help = true;
         } else if (!endOfOptions && a == "-r") {
             o.recurse = true;
         } else if (!endOfOptions && a == "--ext") {
@@ -82,13 +118,13 @@ std::optional<Options> parseArgs(int argc, char** argv) {
             }
             o.threads = static_cast<unsigned>(v);
         } else if (!endOfOptions && a.size() > 1 && a[0] == '-') {
-            std::fprintf(stderr, "kivscan: unknown option %s\n", a.c_str());
+            std::fprintf(stderr, "kivscan: unknown option %s\n", escapePath(a).c_str());
             return std::nullopt;
         } else {
             o.paths.push_back(a);
         }
     }
-    if (o.paths.empty()) return std::nullopt;
+    if (o.paths.empty() && !o.help) return std::nullopt;
     return o;
 }
 
@@ -135,8 +171,10 @@ std::optional<Engine> loadEngine(bool needKivFileType) {
     Engine e;
     if (!exists(kEngineFile)) {
         char cwd[4096];
-        std::fprintf(stderr, "kivscan: the engine library is missing (%s/kiv_engine.so)\n",
-                     ::getcwd(cwd, sizeof cwd) ? cwd : ".");
+        std::fprintf(stderr,
+                     "kivscan: the engine library is missing (%s/kiv_engine.so): run kivscan in the engine's "
+                     "working directory, %s, which ./run.sh prepares\n",
+                     ::getcwd(cwd, sizeof cwd) ? escapePath(cwd).c_str() : ".", KIV_RUN_DIR_HINT);
         return std::nullopt;
     }
     e.handle = dlopen(kEngineFile, RTLD_NOW | RTLD_LOCAL);
@@ -178,14 +216,14 @@ std::vector<std::string> collectFiles(const Options& o, int& failures) {
             continue;
         }
         if (!o.recurse) {
-            std::fprintf(stderr, "kivscan: %s: is a directory (use -r)\n", p.c_str());
+            std::fprintf(stderr, "kivscan: %s: is a directory (use -r)\n", escapePath(p).c_str());
             ++failures;
             continue;
         }
         std::vector<std::string> found;
         fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
         if (ec) {
-            std::fprintf(stderr, "kivscan: %s: %s\n", p.c_str(), ec.message().c_str());
+            std::fprintf(stderr, "kivscan: %s: %s\n", escapePath(p).c_str(), ec.message().c_str());
             ++failures;
             continue;
         }
@@ -198,6 +236,19 @@ std::vector<std::string> collectFiles(const Options& o, int& failures) {
         files.insert(files.end(), found.begin(), found.end());
     }
     return files;
+}
+
+// The archiver lets the engine look inside archives and office packages. The engine starts
+// without it and its answers get coarser (an XLSX becomes "ZIP"), so this is only a warning.
+void warnIfNoArchiver() {
+    char cwd[4096];
+    std::string dir = ::getcwd(cwd, sizeof cwd) ? escapePath(cwd) : std::string(".");
+    struct stat st;
+    if (::stat("7za", &st) != 0)
+        std::fprintf(stderr, "kivscan: warning: 7za is missing from %s; archive members cannot be read\n", dir.c_str());
+    else if (!S_ISREG(st.st_mode) || ::access("7za", X_OK) != 0)
+        std::fprintf(stderr, "kivscan: warning: %s/7za is not executable; archive members cannot be read\n",
+                     dir.c_str());
 }
 
 // The engine answers only "failed"; say what is wrong with the path when it is visible here.
@@ -219,8 +270,12 @@ struct Outcome {
 int main(int argc, char** argv) {
     std::optional<Options> opts = parseArgs(argc, argv);
     if (!opts) {
-        usage();
+        usage(stderr);
         return 2;
+    }
+    if (opts->help) {
+        usage(stdout);
+        return 0;
     }
     int failures = 0;
     std::vector<std::string> files = collectFiles(*opts, failures);
@@ -231,6 +286,8 @@ int main(int argc, char** argv) {
         explainInitFailure();
         return 2;
     }
+    // After init, which makes the archiver executable when it can.
+    warnIfNoArchiver();
 
     std::vector<Outcome> outcomes(files.size());
     std::mutex mutex;
@@ -270,13 +327,14 @@ int main(int argc, char** argv) {
             o = std::move(outcomes[i]);
         }
         if (o.ok) {
-            std::fwrite(files[i].data(), 1, files[i].size(), stdout);
+            std::string shown = escapePath(files[i]);
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
             std::fputc('\t', stdout);
             std::fwrite(o.json.data(), 1, o.json.size(), stdout);
             std::fputc('\n', stdout);
         } else {
             std::fflush(stdout);
-            std::fprintf(stderr, "kivscan: %s: %s\n", files[i].c_str(), whyFailed(files[i]).c_str());
+            std::fprintf(stderr, "kivscan: %s: %s\n", escapePath(files[i]).c_str(), whyFailed(files[i]).c_str());
             ++failures;
         }
     }
