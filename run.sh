@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds (Release), lays out the engine's working directory build/run
+# Installs what building and running need (KIV_PACKAGES in tools/bootstrap.sh; the test tools
+# are ./test.sh's), builds (Release), lays out the engine's working directory build/run
 # (kiv_engine.so, libQrixLib.so, 7za, database/magic/magic.mgc, database/qrix/QrixDefs.QXD) and
 # runs the host program kivscan there, printing one line per file: the path, a TAB and the
 # result JSON.
@@ -9,8 +10,12 @@ set -euo pipefail
 KIV_ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$KIV_ROOT/tools/bootstrap.sh"
 
-kiv_install_missing "${KIV_PACKAGES[@]}" "${KIV_TEST_PACKAGES[@]}"
-kiv_build "$KIV_ROOT/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+kiv_install_missing "${KIV_PACKAGES[@]}"
+# Only what running needs is built. A new build/ is configured without the tests, which need
+# the test packages; one that ./test.sh configured keeps them (the two share build/).
+options=(-DCMAKE_BUILD_TYPE=Release)
+[ -f "$KIV_ROOT/build/CMakeCache.txt" ] || options+=(-DKIV_BUILD_TESTS=OFF)
+kiv_build "$KIV_ROOT/build" "${options[@]}" -- rundir kivscan >/dev/null
 
 # The engine finds its data relative to the working directory, so paths are made absolute
 # before the host runs inside the run directory.

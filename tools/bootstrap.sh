@@ -1,10 +1,13 @@
 # Shared set-up for run.sh and test.sh: install what is missing, then configure and build.
 # Sourced, not executed.
 
+# What building and running need (./run.sh): compilers, the libraries the engine links, the
+# archiver it calls, and python3 for the samples generator.
 KIV_PACKAGES=(build-essential cmake pkg-config libmagic-dev libmagic-mgc libqpdf-dev rapidjson-dev
-              libpcre2-dev p7zip-full libgtest-dev python3)
-# Tools the tests use to make real files of each format.
-KIV_TEST_PACKAGES=(zip unzip xz-utils bzip2 qpdf gcab genisoimage libbenchmark-dev)
+              libpcre2-dev p7zip-full python3)
+# What only the tests need (./test.sh installs both lists): GoogleTest, Google Benchmark for
+# the benchmark programs, and the tools the tests use to make real files of each format.
+KIV_TEST_PACKAGES=(libgtest-dev libbenchmark-dev zip unzip xz-utils bzip2 qpdf gcab genisoimage)
 # Media probes: images and PSD/PSB (imagemagick), EXIF thumbnails (exiftool), WAV (sox),
 # MP3 (lame), text and binary DXF (python3-ezdxf).
 KIV_TEST_PACKAGES+=(imagemagick libimage-exiftool-perl sox lame python3-ezdxf)
@@ -32,10 +35,19 @@ kiv_install_missing() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-# kiv_build <build dir> [cmake options...]
+# kiv_build <build dir> [cmake options...] [-- targets...]: configures, then builds the targets
+# (all when none are named).
 kiv_build() {
     local dir=$1
     shift
-    cmake -S "$KIV_ROOT" -B "$dir" "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+    local options=() targets=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    targets=("$@")
+    cmake -S "$KIV_ROOT" -B "$dir" "${options[@]}" >/dev/null
+    if [ ${#targets[@]} -gt 0 ]; then
+        cmake --build "$dir" -j"$(nproc)" --target "${targets[@]}"
+    else
+        cmake --build "$dir" -j"$(nproc)"
+    fi
 }
