@@ -151,14 +151,19 @@ struct MatchDataFree {
     void operator()(pcre2_match_data* m) const { pcre2_match_data_free(m); }
 };
 
-// Shared by every call; pcre2_match only reads it (its parameter is merely not const).
+struct MatchContextFree {
+    void operator()(pcre2_match_context* c) const { pcre2_match_context_free(c); }
+};
+
+// Shared by every call; pcre2_match only reads it (its parameter is merely not const). Freed
+// when the engine is unloaded, so that a host loading it again loses nothing.
 pcre2_match_context* matchContext() {
-    static pcre2_match_context* const ctx = [] {
+    static const std::unique_ptr<pcre2_match_context, MatchContextFree> ctx = [] {
         pcre2_match_context* c = pcre2_match_context_create(nullptr);
         if (c) pcre2_set_match_limit(c, kMatchLimit);
-        return c;
+        return std::unique_ptr<pcre2_match_context, MatchContextFree>(c);
     }();
-    return ctx;
+    return ctx.get();
 }
 
 // A parsed output template: a literal, or a capture reference "%N:$M".
