@@ -17,9 +17,10 @@ public:
     qrix(const qrix&) = delete;
     qrix& operator=(const qrix&) = delete;
 
-    // Copies libQrixLib.so of the working directory to lib.<slot>, binds the copy and loads the
-    // definitions package from database/qrix/. Answers the number of definitions loaded;
-    // 0 (or the matcher's own answer below 1) on failure. A previous binding is released first.
+    // Copies libQrixLib.so of the working directory to a new file of its own, binds the copy
+    // under that private name, renames it to lib.<slot> and loads the definitions package from
+    // database/qrix/. Answers the number of definitions loaded; 0 (or the matcher's own answer
+    // below 1) on failure. A previous binding is released first.
     int Init(int slot);
 
     // Forwarders; valid only after an Init that answered at least 1.

@@ -130,13 +130,20 @@ std::optional<Options> parseArgs(int argc, char** argv) {
 
 bool exists(const char* path) { return ::access(path, F_OK) == 0; }
 
+// The working directory as the messages write it; "" when it cannot be read.
+std::string workingDirShown() {
+    char buf[4096];
+    return ::getcwd(buf, sizeof buf) != nullptr ? escapePath(buf) : std::string();
+}
+
 // init only answers 1; name what a working directory needs and lacks.
 void explainInitFailure() {
-    char cwd[4096];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) {
+    const std::string shown = workingDirShown();
+    if (shown.empty()) {
         std::fprintf(stderr, "kivscan: the engine could not start: the working directory cannot be read\n");
         return;
     }
+    const char* cwd = shown.c_str();
     struct Need {
         const char* path;
         const char* what;
@@ -170,11 +177,10 @@ void explainInitFailure() {
 std::optional<Engine> loadEngine(bool needKivFileType) {
     Engine e;
     if (!exists(kEngineFile)) {
-        char cwd[4096];
         std::fprintf(stderr,
                      "kivscan: the engine library is missing (%s/kiv_engine.so): run kivscan in the engine's "
                      "working directory, %s, which ./run.sh prepares\n",
-                     ::getcwd(cwd, sizeof cwd) ? escapePath(cwd).c_str() : ".", KIV_RUN_DIR_HINT);
+                     workingDirShown().c_str(), KIV_RUN_DIR_HINT);
         return std::nullopt;
     }
     e.handle = dlopen(kEngineFile, RTLD_NOW | RTLD_LOCAL);
@@ -241,8 +247,7 @@ std::vector<std::string> collectFiles(const Options& o, int& failures) {
 // The archiver lets the engine look inside archives and office packages. The engine starts
 // without it and its answers get coarser (an XLSX becomes "ZIP"), so this is only a warning.
 void warnIfNoArchiver() {
-    char cwd[4096];
-    std::string dir = ::getcwd(cwd, sizeof cwd) ? escapePath(cwd) : std::string(".");
+    const std::string dir = workingDirShown();
     struct stat st;
     if (::stat("7za", &st) != 0)
         std::fprintf(stderr, "kivscan: warning: 7za is missing from %s; archive members cannot be read\n", dir.c_str());
