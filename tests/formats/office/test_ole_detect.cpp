@@ -485,6 +485,8 @@ TEST(ExcelEncryption, CryptoApiRc4) {
         {3, 128, &kApi128XlsDefault, false}, {4, 128, &kApi128XlsDefault, false},
         {4, 40, &kApi40Other, true},         {3, 128, &kApi128Other, true},
         {4, 40, &kApi128XlsDefault, true},  // key length must match the one used
+        {4, 56, &kApi56XlsDefault, false},  // only 40-bit keys are padded: 7 bytes key RC4
+        {2, 56, &kApi56Other, true},
     };
     for (const Case& c : cases) {
         ApiOptions o;
@@ -586,6 +588,10 @@ TEST(PowerPointEncryption, DefaultAndOtherPasswords) {
     enhanced.api.keyBits = 0;
     EXPECT_FALSE(detectPpt(kApi128PptDefault, enhanced).encrypted);
     EXPECT_TRUE(detectPpt(kApi128Other, enhanced).encrypted);
+    PptOptions key56;
+    key56.api.keyBits = 56;
+    EXPECT_FALSE(detectPpt(kApi56PptDefault, key56).encrypted);
+    EXPECT_TRUE(detectPpt(kApi56Other, key56).encrypted);
     // The Excel default password does not open a presentation.
     EXPECT_TRUE(detectPpt(kApi128XlsDefault, PptOptions()).encrypted);
 }
