@@ -28,8 +28,10 @@ std::map<std::string, std::vector<std::string>> listTypeIdAlterByExtension;
 
 namespace {
 
-constexpr int kMagicFlags = MAGIC_RAW | MAGIC_ERROR;                        // 0x300
-constexpr int kMagicMimeFlags = MAGIC_MIME_TYPE | MAGIC_RAW | MAGIC_ERROR;  // 0x310
+// MAGIC_SYMLINK: scan follows a link to its target (stat, and every detector opens the
+// target), so libmagic must judge the same bytes rather than describe the link itself.
+constexpr int kMagicFlags = MAGIC_RAW | MAGIC_ERROR | MAGIC_SYMLINK;                        // 0x302
+constexpr int kMagicMimeFlags = MAGIC_MIME_TYPE | MAGIC_RAW | MAGIC_ERROR | MAGIC_SYMLINK;  // 0x312
 constexpr const char* kMagicDatabase = "database/magic/magic.mgc";
 
 std::atomic<bool> gReady{false};

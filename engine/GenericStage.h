@@ -45,4 +45,9 @@ void pickBestHit(GetInfo&& getInfo, std::string& extText, std::string& typeText)
 // Atari load-file answer becomes data with libmagic's description "data".
 void foldMatcherAnswer(std::string& extText, std::string& typeText, std::string& magicDescription);
 
+// Turns every CR and LF into a blank. libmagic runs raw, so a description can copy line
+// breaks out of the file (a PDF version, a volume label, the list of a universal binary's
+// architectures), and no rule pattern matches across one.
+void blankLineBreaks(std::string& text);
+
 }  // namespace kiv

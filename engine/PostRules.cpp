@@ -48,8 +48,9 @@ constexpr const char* kMediaTypeIds[] = {"3G2", "M4V", "M4R", "MOV", "M4A/MP4", 
 constexpr const char* kMediaMimes[] = {"video/3gpp2", "video/3gpp",   "video/quicktime", "video/mp4",
                                        "audio/mp4",   "video/x-m4v",  "audio/x-m4a",     "video/mpeg",
                                        "audio/mpeg",  "video/x-mpeg", "audio/x-mpeg"};
-constexpr const char* kPlainTextMimes[] = {"text/plain", "text/html", "text/x-c", "text/x-tex",
-                                           "application/octet-stream"};
+// The MIME types the plain-text rule takes, CSV included, so that every text answer reads alike.
+constexpr const char* kPlainTextMimes[] = {"text/plain", "text/html", "text/x-c",
+                                           "text/x-tex", "text/csv",  "application/octet-stream"};
 
 struct MediaRow {
     MediaContainerFileType code;

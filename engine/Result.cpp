@@ -39,6 +39,33 @@ void appendQuoted(std::string& out, const std::string& text) {
     out += '"';
 }
 
+// Length of the well-formed UTF-8 sequence at text[i], or 0 when none starts there: no
+// overlong form, no surrogate (ED A0-BF), nothing above U+10FFFF.
+size_t utf8SequenceLength(const std::string& text, size_t i) {
+    const auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = at(i);
+    if (lead < 0x80) return 1;
+    size_t n = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        n = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong below U+0800
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong below U+10000
+        if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;  // a continuation byte, C0/C1 (overlong) or F5-FF
+    }
+    if (text.size() - i < n || at(i + 1) < low || at(i + 1) > high) return 0;
+    for (size_t k = 2; k < n; ++k)
+        if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+    return n;
+}
+
 void appendMember(std::string& out, const std::string& key, const std::string& value) {
     out += '"';
     out += key;
@@ -63,8 +90,21 @@ std::string escapeJsonString(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size() + 8);
-    for (char ch : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x80) {
+            // Descriptions copy bytes out of files (volume labels, comments) in whatever
+            // encoding they had; the answer must stay UTF-8 for a strict parser.
+            const size_t n = kiv::utf8SequenceLength(text, i);
+            if (n == 0) {
+                out += "\\uFFFD";
+            } else {
+                out.append(text, i, n);
+                i += n - 1;
+            }
+            continue;
+        }
         switch (c) {
             case '"':
                 out += "\\\"";

@@ -33,7 +33,8 @@ size_t registeredStringCount();
 }  // namespace kiv
 
 // Escapes a text for a JSON string value: quote, backslash, the five named control escapes,
-// and \u00XX for every other byte below 0x20. Bytes from 0x80 pass unchanged.
+// and \u00XX for every other byte below 0x20. Well-formed UTF-8 passes unchanged; each byte
+// that is not part of a well-formed sequence becomes \uFFFD, so the value is valid UTF-8.
 std::string escapeJsonString(const std::string& text);
 
 // The result JSON: one line without whitespace, keys typeID, type, groupIDs, groupID,

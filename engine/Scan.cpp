@@ -45,6 +45,11 @@ void foldMatcherAnswer(std::string& extText, std::string& typeText, std::string&
     }
 }
 
+void blankLineBreaks(std::string& text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+}
+
 namespace {
 
 struct MagicAnswer {
@@ -79,6 +84,8 @@ bool genericStage(int slot, const ByteSource& src, const char* path, DetectionRe
     MagicAnswer magic;
     std::string extText, typeText;
     if (!askSlot(slot, path, magic, extText, typeText)) return false;
+    blankLineBreaks(magic.description);
+    blankLineBreaks(magic.mime);
     foldMatcherAnswer(extText, typeText, magic.description);
     if (regexpTable.check(extText.c_str(), typeText.c_str(), magic.mime.c_str(), magic.description.c_str(), r.typeId,
                           r.mime, r.description, r.extensions) != 0)

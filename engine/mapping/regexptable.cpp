@@ -224,16 +224,19 @@ struct RuleRow {
 
 // Matching order matters: the first rule whose four patterns match decides. Several rows
 // carry extra alternatives for the texts the current libmagic writes (PE executables as
-// application/vnd.microsoft.portable-executable, icons as image/vnd.microsoft.icon, Corel
-// drawings, CD-XA video, UTF-8 text with a BOM, Windows metafiles), next to the older texts.
+// application/vnd.microsoft.portable-executable, 16-bit NE programs as
+// application/x-ms-ne-executable, icons as image/vnd.microsoft.icon, Corel drawings, CD-XA
+// video, UTF-8 text with a BOM, Windows metafiles, HWP 3.0 as plain octets, CSV text, "C
+// source, Unicode text, UTF-8 text"), next to the older texts.
 const RuleRow kRules[] = {
     // Images and graphics.
     {".*(PNG).*", "(.+)", "(image/png.*)", "(PNG image).*", "%1:$1", "%3:$1", T("%2:$1"), ""},
     {".*(JPG).*", "(.+)", "(image/jpeg.*)", "(JPEG image).*", "%1:$1", "%3:$1", D("JPG"), "jpg,jpeg"},
     {".*(GIF).*", "(.+)", "(image/gif.*)", "(GIF image).*", "%1:$1", "%3:$1", D("GIF"), ""},
     {".*(TIFF).*", "(.+)", "(image/tiff.*)", "(TIFF image).*", "%1:$1", "%3:$1", D("TIFF"), "tif,tiff"},
-    {".*(SVG).*", "(Scalable Vector Graphics).*", "(image/svg.*|text/xml.*)", "SVG.*image.*|.*XML.*", "%1:$1", "%3:$1",
-     D("SVG"), ""},
+    // UTF-16 without a byte-order mark is "data" to libmagic; the matcher still reads it.
+    {".*(SVG).*", "(Scalable Vector Graphics).*", "(image/svg.*|text/xml.*|application/octet-stream.*)",
+     "SVG.*image.*|.*XML.*|data", "%1:$1", "%3:$1", D("SVG"), ""},
     {".*(AI).*", "(Adobe Illustrator graphics).*", "(.*)", "(.*)", "AI", "application/illustrator", D("AI"), "ai"},
     // Office documents: 97-2003 compound files, 2003 XML and Open XML.
     {".*(DOC).*", "(Microsoft Word document).*", "(application/.*(msword|ms-office|CDFV2-unknown).*)",
@@ -274,11 +277,14 @@ const RuleRow kRules[] = {
      "%1:$1", "%3:$1", D("HTML"), "htm,html"},
     {".*(RTF).*", "(Rich Text Format).*", "(text/rtf.*)", "(Rich Text Format).*", "%1:$1", "%3:$1", D("RTF"), ""},
     // Executables, decided by libmagic once the matcher has any answer; DLL and installer first.
-    {".+", "(.+)", "(application/x-dosexec.*|application/vnd\\.microsoft\\.portable-executable.*)",
+    {".+", "(.+)",
+     "(application/x-dosexec.*|application/vnd\\.microsoft\\.portable-executable.*|application/x-ms-ne-executable.*)",
      "((PE32.*|MS-DOS) executable \\(DLL\\).*)", "DLL", "%3:$1", D("DLL"), "dll,ocx,ax"},
-    {".+", "(.+)", "(application/x-dosexec.*|application/vnd\\.microsoft\\.portable-executable.*)",
+    {".+", "(.+)",
+     "(application/x-dosexec.*|application/vnd\\.microsoft\\.portable-executable.*|application/x-ms-ne-executable.*)",
      "(.*Nullsoft Installer self-extracting archive.*)", "EXE_SFX", "%3:$1", D("EXE_SFX"), "exe"},
-    {".+", "(.+)", "(application/x-dosexec.*|application/vnd\\.microsoft\\.portable-executable.*)",
+    {".+", "(.+)",
+     "(application/x-dosexec.*|application/vnd\\.microsoft\\.portable-executable.*|application/x-ms-ne-executable.*)",
      "((PE32.*|MS-DOS) executable.*)", "EXE", "%3:$1", D("EXE"), "exe,com,dll,sys"},
     // Further formats.
     {".*(MSI).*", "(Microsoft Windows Installer).*", "(application/x-msi.*)", ".*(MSI Installer).*", "%1:$1", "%3:$1",
@@ -328,7 +334,7 @@ const RuleRow kRules[] = {
     {".*(VMX).*", "(VMware configuration).*", "(text/plain.*)", "(ASCII text).*", "%1:$1", "%3:$1", D("VMX"), ""},
     {".*(JTD).*", "(Ichitaro document).*", "(application/vnd.ms-.*)", "(Composite Document File V2 Document).*",
      "%1:$1", "%3:$1", D("JTD"), ""},
-    {".*(HWP).*", "(Hangul \\(Korean\\) Word Processor document).*", "(application/x-hwp.*)",
+    {".*(HWP).*", "(Hangul \\(Korean\\) Word Processor document).*", "(application/x-hwp.*|application/octet-stream.*)",
      "(Hangul \\(Korean\\) Word Processor File).*", "%1:$1", "%3:$1", D("HWP"), ""},
     {".*(WMF).*", "(Windows Metafile).*", "(application/octet-stream|image/x-tga|image/wmf).*",
      "(ms-windows metafont .wmf|Targa image data|Windows metafile).*", "%1:$1", "application/octet-stream", D("WMF"),
@@ -368,9 +374,10 @@ const RuleRow kRules[] = {
     {".*(ASPX).*", "(Microsoft ASP.NET Web Form).*", "(.*)", "(.*)", "%1:$1", "text/html", D("ASPX"), "asp,aspx"},
     {".*(PS1).*", ".*(PowerShell Script).*", "(.*)", "(.*)", "PS1", "text/powershell-script", D("PS1"), "ps1"},
     // Plain text, by libmagic alone.
-    {"(.*)", "(.*)", "(text/plain|text/html|text/x-c|text/x-tex|application/octet-stream).*",
-     "(.*ASCII text.*|.*UTF-\\d+ Unicode.* text.*|Unicode text, UTF-\\d+.*|.*ISO.*. text.*|.*EBCDIC text.*)", "TXT",
-     "%3:$1", D("TXT"), ""},
+    {"(.*)", "(.*)", "(text/plain|text/html|text/x-c|text/x-tex|text/csv|application/octet-stream).*",
+     "(.*ASCII text.*|.*UTF-\\d+ Unicode.* text.*|Unicode text, UTF-\\d+.*|.*Unicode text, UTF-\\d+.*|.*ISO.*. "
+     "text.*|.*EBCDIC text.*|CSV text.*)",
+     "TXT", "%3:$1", D("TXT"), ""},
     // Fall-back: libmagic's answer, else the matcher's.
     {"(.*)", "(.*)", "(.+)", "(.+)", "data", "%3:$1", T("%4:$1"), "*"},
     {"(.+)", "(.+)", "(.*)", "(.*)", "data", "%1:$1", T("%2:$1"), "*"},

@@ -73,7 +73,11 @@ uint32_t MP3Parser::toSynchsafeInteger(uint32_t raw) {
 
 int MP3Parser::parseID3v2(ID3v2& tag) {
     std::memset(tag.header, 0, sizeof(tag.header));
-    pos_ += readAt(pos_, tag.header, kID3HeaderBytes);
+    const size_t got = readAt(pos_, tag.header, kID3HeaderBytes);
+    pos_ += got;
+    // A header cut off by the end of the file is no tag: its missing size bytes would read
+    // as 0, and any text that merely ends in "ID3" would pass for one.
+    if (got < kID3HeaderBytes) return kNotMP3;
     return validateID3v2(tag);
 }
 

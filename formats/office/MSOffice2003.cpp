@@ -64,6 +64,11 @@ unsigned int cryptoApiKeyLength(uint32_t keySizeBits, const unsigned char* provi
     if (named(kEnhancedProvider, sizeof(kEnhancedProvider))) return 16;
     return 0;
 }
+
+int cryptoApiRc4KeyBytes(unsigned int keyLength) {
+    if (keyLength == 5 || keyLength == 0) return 16;
+    return static_cast<int>(std::min(keyLength, 16u));
+}
 }  // namespace officecrypto
 
 // ---------------------------------------------------------------------------------------
@@ -102,7 +107,7 @@ std::vector<unsigned char> Excel2003::concateArrays(const unsigned char* a, size
 void Excel2003::getEncryptionKeyRC4API(const unsigned char* salt, const unsigned char* password, int length,
                                        unsigned int keyLength, unsigned char key[16]) {
     // H0 = SHA-1(salt || password); H1 = SHA-1(H0 || block 0); the key is the first
-    // keyLength bytes of H1, zero-padded to 16 bytes.
+    // keyLength bytes of H1, zero-filled to 16 bytes (cryptoApiRc4KeyBytes: how many key RC4).
     unsigned char h0[20];
     std::vector<unsigned char> in = concateArrays(salt, 16, password, static_cast<size_t>(std::max(length, 0)));
     getSHA1Hash(in.data(), static_cast<int>(in.size()), h0);
@@ -296,7 +301,7 @@ bool Excel2003::passwordVerificationRC4API(const Record& record, const unsigned 
     getEncryptionKeyRC4API(header.Salt, password, length, header.KeySize, key);
     std::vector<unsigned char> in = concateArrays(header.EncryptedVerifier, 16, header.EncryptedVerifierHash, 20);
     unsigned char plain[36];
-    getRC4(in.data(), 36, key, 16, plain);
+    getRC4(in.data(), 36, key, officecrypto::cryptoApiRc4KeyBytes(header.KeySize), plain);
     unsigned char hash[20];
     getSHA1Hash(plain, 16, hash);
     return std::memcmp(hash, plain + 16, 20) == 0;
@@ -433,7 +438,7 @@ bool PowerPoint2003::getHashVerifierAndExpectedHashVerifier(CFStorage& root, con
     getEncryptionKeyRC4API(salt, password, static_cast<int>(length), keyLength, key);
     std::vector<unsigned char> in = concateArrays(verifier, 16, verifierHash, 20);
     unsigned char plain[36];
-    getRC4(in.data(), 36, key, 16, plain);
+    getRC4(in.data(), 36, key, officecrypto::cryptoApiRc4KeyBytes(keyLength), plain);
     std::memcpy(expected, plain + 16, 20);
     getSHA1Hash(plain, 16, hash);
     return true;

@@ -155,4 +155,8 @@ namespace officecrypto {
 // 5 for the Base provider and 16 for the Enhanced provider (older writers leave KeySize 0
 // and let the provider imply it). providerName is the UTF-16LE name field as stored.
 unsigned int cryptoApiKeyLength(uint32_t keySizeBits, const unsigned char* providerName, size_t nameLength);
+// Bytes of the RC4 key built from a key of that length: a 40-bit key is padded with zeros to
+// 128 bits, every other length keys RC4 with its own bytes (at most 16). A length of 0 keeps
+// the 16 zero bytes it has always had.
+int cryptoApiRc4KeyBytes(unsigned int keyLength);
 }  // namespace officecrypto

@@ -457,6 +457,35 @@ def pdf(extra=b""):
     return out
 
 
+def hwp3():
+    """HWP 3.0: the 30-byte signature, the document information block (128 bytes) and the
+    summary block (1008 bytes), then a paragraph area."""
+    sig = b"HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05"
+    info = bytearray(128)
+    struct.pack_into("<HH", info, 0, 0, 0)      # cursor line and column
+    struct.pack_into("<H", info, 124, 0)         # no compression
+    summary = "Conformance".encode("utf-16-le").ljust(112, b"\0").ljust(1008, b"\0")
+    return sig + bytes(info) + summary + bytes(64)
+
+
+def ne_exe():
+    """A 16-bit Windows program: MZ stub with the new-header offset, then an NE header for
+    Windows 3.10 (linker 5.10, target OS 2, fast-load flag)."""
+    stub = bytearray(0x40)
+    stub[0:2] = b"MZ"
+    struct.pack_into("<HHHHHHHHHHHH", stub, 2, 0x90, 3, 0, 4, 0, 0xFFFF, 0, 0xB8, 0, 0, 0, 0x40)
+    struct.pack_into("<I", stub, 0x3C, 0x80)
+    code = b"\x0e\x1f\xba\x0e\x00\xb4\x09\xcd\x21\xb8\x01\x4c\xcd\x21This program requires Microsoft Windows.\r\n$"
+    stub = (bytes(stub) + code).ljust(0x80, b"\0")
+    ne = bytearray(0x40)
+    ne[0:4] = b"NE\x05\x0a"
+    struct.pack_into("<H", ne, 0x0C, 0x0302)
+    ne[0x36] = 2
+    ne[0x37] = 0x08
+    struct.pack_into("<H", ne, 0x3E, 0x030A)
+    return stub + bytes(ne) + bytes(256)
+
+
 # ---- Text formats ----
 
 EML = """Return-Path: <alice@example.org>
@@ -723,6 +752,56 @@ PY = "#!/usr/bin/env python3\n\"\"\"Conformance script.\"\"\"\n\n\ndef main():\n
 PHP = "<?php\n// conformance page\n$name = 'world';\necho \"Hello $name\";\n?>\n"
 VBS = "' conformance script\nDim message\nmessage = \"Hello\"\nWScript.Echo message\n"
 PS1 = "# conformance script\nparam([string]$Name = 'world')\nWrite-Output \"Hello $Name\"\n"
+PS1_COMMENTS = """# Backup.ps1: copies the day's logs to the archive share.
+# Usage: .\\Backup.ps1 -Source C:\\Logs
+[CmdletBinding()]
+param (
+    [string]$Source = 'C:\\Logs',
+    [string]$Target = '\\\\archive\\logs'
+)
+Copy-Item -Path $Source -Destination $Target -Recurse
+"""
+PS1_BLOCK = """<#
+    Says hello to the given name.
+#>
+Param(
+    [Parameter(Mandatory = $true)]
+    [string]$Name
+)
+Write-Output "Hello, $Name"
+"""
+PS1_PARAM = "param (\n    [string]$Name = 'World'\n)\nWrite-Host \"Hello, $Name\"\n"
+VBS_OBJECT = ('Set fso = CreateObject("Scripting.FileSystemObject")\r\n'
+              'Set log = fso.OpenTextFile("C:\\log.txt", 8, True)\r\nlog.WriteLine Now\r\nlog.Close\r\n')
+PHP_CLI = "#!/usr/bin/env php\n<?php\n// conformance command-line script\necho \"Hello\\n\";\n"
+GLADE = """<?xml version="1.0" encoding="UTF-8"?>
+<!-- Generated with glade 3.40.0 -->
+<interface>
+  <requires lib="gtk+" version="3.24"/>
+  <object class="GtkWindow" id="main_window">
+    <property name="can-focus">False</property>
+    <property name="title" translatable="yes">Conformance</property>
+    <child>
+      <object class="GtkButton" id="ok_button">
+        <property name="label" translatable="yes">OK</property>
+        <property name="visible">True</property>
+      </object>
+    </child>
+  </object>
+</interface>
+"""
+RSS_SELF = """<?xml version="1.0" encoding="UTF-8"?>
+<rss version="2.0" xmlns:atom="http://www.w3.org/2005/Atom">
+<channel>
+<title>Conformance feed</title>
+<link>https://example.org/</link>
+<atom:link href="https://example.org/feed.rss" rel="self" type="application/rss+xml"/>
+<description>Feed</description>
+<item><title>Entry</title><link>https://example.org/1</link><guid>https://example.org/1</guid></item>
+</channel>
+</rss>
+"""
+C_UTF8 = "/* Grüße: conformance source */\n#include <stdio.h>\n\nint main(void)\n{\n    puts(\"Grüße\");\n    return 0;\n}\n"
 SLN = ("\ufeff\r\nMicrosoft Visual Studio Solution File, Format Version 12.00\r\n# Visual Studio Version 17\r\n"
        "VisualStudioVersion = 17.0.31903.59\r\nMinimumVisualStudioVersion = 10.0.40219.1\r\nGlobal\r\nEndGlobal\r\n")
 
@@ -784,6 +863,9 @@ def main():
     put("stereo.pns", png_stereo())
     put("illustration.ai", pdf(b"<< /AIMetaData 5 0 R /Creator (conformance) >>"))
     put("bad-version.pdf", b"%PDF-x.y\n" + pdf()[9:])
+    put("short-version.pdf", b"%PDF-1.\n" + pdf()[9:])
+    put("document.hwp", hwp3())
+    put("program16.exe", ne_exe())
     # Text formats.
     put("message.eml", EML.replace("\n", "\r\n"))
     put("multipart.eml", EML_MULTIPART)
@@ -822,6 +904,15 @@ def main():
     put("script.vbs", VBS)
     put("script.ps1", PS1)
     put("solution.sln", SLN.encode("utf-8"))
+    put("script-comments.ps1", PS1_COMMENTS)
+    put("script-block.ps1", PS1_BLOCK)
+    put("script-param.ps1", PS1_PARAM)
+    put("script-object.vbs", VBS_OBJECT)
+    put("script-cli.php", PHP_CLI)
+    put("window.glade", GLADE)
+    put("feed-self.rss", RSS_SELF)
+    put("source-utf8.c", C_UTF8)
+    put("tags.txt", "Tags: ID3\n")
     # Awkward names and contents.
     put("empty", b"")
     put("empty.doc", b"")

@@ -7,7 +7,7 @@
 #   apt-get install libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui \
 #       libreoffice-draw-nogui python3-uno qpdf imagemagick libimage-exiftool-perl sox \
 #       lame zip p7zip-full gcab genisoimage cpio arj wimtools xz-utils bzip2 \
-#       python3-ezdxf msitools
+#       python3-ezdxf msitools e2fsprogs
 #   tests/conformance/make_fixtures.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -86,6 +86,8 @@ lame --quiet -b 64 "$work/tone44.wav" "$out/tone.mp3"
 # MPEG-2 and MPEG-2.5 layer III: the frame length rules differ from MPEG-1.
 lame --quiet --resample 22.05 -b 32 "$work/tone44.wav" "$out/tone-22khz.mp3"
 lame --quiet --resample 8 -b 16 "$work/tone44.wav" "$out/tone-8khz.mp3"
+# MPEG-2.5 with CRC protection: the frame headers open with FF E2.
+lame --quiet -p --resample 12 -b 16 "$work/tone44.wav" "$out/tone-12khz-crc.mp3"
 lame --quiet -b 64 --add-id3v2 --tt "Conformance" --ta "Tester" "$work/tone44.wav" "$out/tone-id3.mp3"
 
 # ---- Archives ----
@@ -209,6 +211,25 @@ for sig, off in ((b"PK\x03\x04", 6), (b"PK\x01\x02", 8)):
         i = b.find(sig, i + 4)
 open(dst, "wb").write(bytes(b))
 EOF2
+# XML and SVG in UTF-16, as editors on Windows save them: both byte orders, with and without
+# a byte-order mark (iconv writes one when the text starts with U+FEFF).
+for name in data.xml drawing.svg; do
+    sed 's/encoding="UTF-8"/encoding="UTF-16"/' "$out/$name" > "$work/$name"
+    for order in le be; do
+        iconv -f UTF-8 -t "UTF-16${order^^}" "$work/$name" > "$out/${name%.*}-utf16$order.${name##*.}"
+        { printf '\357\273\277'; cat "$work/$name"; } | iconv -f UTF-8 -t "UTF-16${order^^}" \
+            > "$out/${name%.*}-utf16$order-bom.${name##*.}"
+    done
+done
+# File systems whose volume label libmagic copies into its description: a Latin-1 byte, and
+# a line break.
+for fs in "latin1:$(printf 'caf\351')" "newline:$(printf 'one\r\ntwo')"; do
+    img="$out/fs-label-${fs%%:*}.img"
+    rm -f "$img"
+    truncate -s 64K "$img"
+    E2FSPROGS_FAKE_TIME=1704164646 /sbin/mkfs.ext2 -q -F -b 1024 -N 16 -m 0 -L "${fs#*:}" \
+        -U 6f1c2a9e-3b7d-4e21-9a55-0c8d2e7f4b10 -E hash_seed=6f1c2a9e-3b7d-4e21-9a55-0c8d2e7f4b10 "$img"
+done
 # Text DXF with the line ends of the drawing program's own platform.
 sed 's/$/\r/' "$out/drawing-r12.dxf" > "$out/drawing-crlf.dxf"
 # Files cut short, as an interrupted download leaves them.

@@ -186,6 +186,17 @@ TEST(Folds, OnlyTheListedOfficeExtensionsBecomeZip) {
     EXPECT_EQ(d, "data");
 }
 
+TEST(MagicTexts, LineBreaksBecomeBlanks) {
+    std::string pdf = "PDF document, version 1.\n", universal = "Mach-O universal binary: [x86_64:\r\n- a]";
+    std::string plain = "ASCII text, with CRLF line terminators";
+    kiv::blankLineBreaks(pdf);
+    kiv::blankLineBreaks(universal);
+    kiv::blankLineBreaks(plain);
+    EXPECT_EQ(pdf, "PDF document, version 1. ");
+    EXPECT_EQ(universal, "Mach-O universal binary: [x86_64:  - a]");
+    EXPECT_EQ(plain, "ASCII text, with CRLF line terminators");
+}
+
 TEST(MatcherPaths, OnlyPathsTheMatcherCanTakeWhole) {
     std::string saved = std::setlocale(LC_CTYPE, nullptr);
     std::setlocale(LC_CTYPE, "C.UTF-8");

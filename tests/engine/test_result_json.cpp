@@ -126,6 +126,35 @@ TEST(ResultJson, EscapingKeepsEveryAnswerValidJson) {
     EXPECT_EQ(json.find("type_ids"), std::string::npos);
 }
 
+TEST(ResultJson, InvalidUtf8BecomesOneReplacementPerByte) {
+    const std::string r = "\\uFFFD";
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf \xed\x9f\xbf \xee\x80\x80 \xdf\xbf",
+         "\xf0\x9f\x98\x80 \xf4\x8f\xbf\xbf \xed\x9f\xbf \xee\x80\x80 \xdf\xbf"},
+        {"caf\xe9", "caf" + r},               // Latin-1
+        {"\xc0\xaf\xc1\xbf", r + r + r + r},  // overlong two-byte forms
+        {"\xe0\x80\xaf", r + r + r},
+        {"\xf0\x80\x80\xaf", r + r + r + r},
+        {"\xed\xa0\x80\xed\xbf\xbf", r + r + r + r + r + r},  // surrogates
+        {"\xf4\x90\x80\x80", r + r + r + r},                  // above U+10FFFF
+        {"\xf5\x80\x80\x80", r + r + r + r},
+        {"\xe2\x82"
+         "A\xe2\x82",
+         r + r + "A" + r + r},  // cut short, inside and at the end
+        {"\x80\xbf\xfe\xff", r + r + r + r},
+    };
+    for (const auto& [in, want] : cases) EXPECT_EQ(escapeJsonString(in), want) << in;
+
+    // Every member, the type-id list included, parses as strict UTF-8.
+    const std::string label = "volume name \"caf\xe9\"";
+    std::string json = createOutputJson("T\xff", "m\xc0", label, "e\xed\xa0\x80", false, {"T\xff", "X\xe9"});
+    rapidjson::Document d;
+    d.Parse<rapidjson::kParseValidateEncodingFlag>(json.c_str());
+    ASSERT_FALSE(d.HasParseError()) << json;
+    EXPECT_STREQ(d["description"].GetString(), "volume name \"caf\xef\xbf\xbd\"");
+    EXPECT_STREQ(d["type_ids"][1].GetString(), "X\xef\xbf\xbd");
+}
+
 TEST(ResultJson, TypeIdListIsLastAndEscaped) {
     buildCatalogueOnce();
     std::string json =

@@ -68,12 +68,13 @@ TEST(QrixCompiler, SyntaxErrorsNameTheLine) {
 
 TEST(QrixCompiler, ByteNotation) {
     std::vector<qrixc::SourceDefinition> defs;
-    ASSERT_TRUE(compile(oneDef("  pattern 0x10 u\"Ab\" 0d0A \"\\x41\\\"\\\\\" FF\n  tag -5\n  fnum 0x7F\n"), &defs)
-                    .errors.empty());
+    ASSERT_TRUE(
+        compile(oneDef("  pattern 0x10 u\"Ab\" 0d0A \"\\x41\\\"\\\\\" FF ube\"Cd\"\n  tag -5\n  fnum 0x7F\n"), &defs)
+            .errors.empty());
     ASSERT_EQ(defs.size(), 1u);
     ASSERT_EQ(defs[0].patterns.size(), 1u);
     EXPECT_EQ(defs[0].patterns[0].offset, 16);
-    EXPECT_EQ(defs[0].patterns[0].bytes, std::string("A\0b\0\r\nA\"\\\xFF", 10));
+    EXPECT_EQ(defs[0].patterns[0].bytes, std::string("A\0b\0\r\nA\"\\\xFF\0C\0d", 14));
     EXPECT_EQ(defs[0].tag, -5);
     EXPECT_EQ(defs[0].fnum, 127);
 }
@@ -249,6 +250,11 @@ std::string utf16(const std::string& ascii) {
     for (char c : ascii) out += std::string{c, '\0'};
     return out;
 }
+std::string utf16be(const std::string& ascii) {
+    std::string out;
+    for (char c : ascii) out += std::string{'\0', c};
+    return out;
+}
 
 // A compound file: a 512-byte header and directory sectors whose entries carry the given
 // names (UTF-16LE, as written by Office), followed by the stream bytes given.
@@ -318,6 +324,15 @@ struct Sample {
 
 std::vector<Sample> samples() {
     const std::string svgNs = "xmlns=\"http://www.w3.org/2000/svg\"";
+    const std::string xml16 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<config><item/></config>\n";
+    const std::string svg16 =
+        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<svg " + svgNs + " width=\"1\"><rect/></svg>\n";
+    const std::string bomLE = "\xFF\xFE", bomBE = "\xFE\xFF";
+    auto mpeg25 = [](char second) {  // 12 frames, 16 kbit/s at 8 kHz: 288 bytes each
+        std::string f;
+        for (int i = 0; i < 12; ++i) f += std::string{'\xFF', second, '\x24', '\xC4'} + std::string(284, 'U');
+        return f;
+    };
     const std::string wordProps = std::string("\x05", 1) + "SummaryInformation";
     return {
         {"PNG",
@@ -327,6 +342,10 @@ std::vector<Sample> samples() {
         {"GIF", std::string("GIF89a\x01\0\x01\0\x80\0\0", 13) + std::string(6, '\0') + ";", "GIF", 3},
         {"TIFF LE", std::string("II*\0\x08\0\0\0", 8) + le16(0), "TIFF", 4},
         {"SVG", xmlDoc("<svg " + svgNs + " width=\"1\" height=\"1\"><rect/></svg>"), "SVG", 5},
+        {"SVG UTF-16LE with BOM", bomLE + utf16(svg16), "SVG", 5},
+        {"SVG UTF-16LE", utf16(svg16), "SVG", 5},
+        {"SVG UTF-16BE with BOM", bomBE + utf16be(svg16), "SVG", 5},
+        {"SVG UTF-16BE", utf16be(svg16), "SVG", 5},
         {"AI PostScript", "%!PS-Adobe-3.0\n%%Creator: Adobe Illustrator(R) 8.0\n%%EndComments\n", "AI", 6},
         {"AI PDF", "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<</AIPrivateData1 5 0 R/ContainerVersion 11>>\nendobj\n",
          "AI", 6},
@@ -367,6 +386,10 @@ std::vector<Sample> samples() {
          compoundFile({wordProps, "\xE4\xA1\x80"}, std::string("\x84\x10\x0C\0\0\0\0\0\xC0\0\0\0\0\0\0\x46", 16)),
          "MSI", 25},
         {"XML", xmlDoc("<config><item/></config>"), "XML", 26},
+        {"XML UTF-16LE with BOM", bomLE + utf16(xml16), "XML", 26},
+        {"XML UTF-16LE", utf16(xml16), "XML", 26},
+        {"XML UTF-16BE with BOM", bomBE + utf16be(xml16), "XML", 26},
+        {"XML UTF-16BE", utf16be(xml16), "XML", 26},
         {"XML sitemap",
          xmlDoc("<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\"><url><loc>x</loc></url></urlset>"),
          "XML", 26},
@@ -386,6 +409,8 @@ std::vector<Sample> samples() {
         {"Torrent without tracker",
          "d4:infod6:lengthi1e4:name1:a12:piece lengthi16384e6:pieces20:01234567890123456789ee", "TORRENT", 33},
         {"MP3 ID3", std::string("ID3\x04\0\0\0\0\0\0", 10) + std::string("\xFF\xFB\x90\x64", 4), "MP3", 34},
+        {"MP3 MPEG-2.5", mpeg25('\xE3'), "MP3", 34},
+        {"MP3 MPEG-2.5 with CRC", mpeg25('\xE2'), "MP3", 34},
         {"FLV", std::string("FLV\x01\x05\0\0\0\x09\0\0\0\0", 13), "FLV", 35},
         {"MOV", isoMedia("qt  ", "qt  "), "MOV", 36},
         {"MOV without ftyp", box("moov", box("mvhd", std::string(100, '\0'))), "MOV", 36},
@@ -426,12 +451,20 @@ std::vector<Sample> samples() {
         {"Relationships",
          xmlDoc("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"/>"), "RELS", 58},
         {"RSS", xmlDoc("<rss version=\"2.0\"><channel><title>t</title></channel></rss>"), "RSS", 59},
+        {"RSS linking itself in Atom",
+         xmlDoc("<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\"><channel><title>t</title>"
+                "<atom:link href=\"https://example.org/f.rss\" rel=\"self\"/></channel></rss>"),
+         "RSS", 59},
         {"RSS 1.0",
          xmlDoc("<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
                 "xmlns=\"http://purl.org/rss/1.0/\"><channel/></rdf:RDF>"),
          "RSS", 59},
         {"AIML", xmlDoc("<aiml version=\"1.0\"><category><pattern>HI</pattern></category></aiml>"), "AIML", 60},
         {"Glade", xmlDoc("<glade-interface><widget class=\"GtkWindow\"/></glade-interface>"), "GLADE", 61},
+        {"GtkBuilder",
+         xmlDoc("<!-- Generated with glade 3.40.0 -->\n<interface>\n  <requires lib=\"gtk+\" version=\"3.24\"/>\n"
+                "  <object class=\"GtkWindow\" id=\"w\"/>\n</interface>"),
+         "GLADE", 61},
         {"Compass and Ruler", xmlDoc("<CaR>\n<Construction>\n</Construction>\n</CaR>"), "ZIR", 62},
         {"SMIL", xmlDoc("<smil xmlns=\"http://www.w3.org/ns/SMIL\"><body><seq/></body></smil>"), "SMI", 63},
         {"XAML",
@@ -439,6 +472,7 @@ std::vector<Sample> samples() {
          "xmlns:x=\"http://schemas.microsoft.com/winfx/2006/xaml\"></Window>\n",
          "XAML", 64},
         {"PHP", "<?php\necho 'hi';\n", "PHP", 65},
+        {"PHP after an interpreter line", "#!/usr/bin/env php\n<?php\necho 'hi';\n", "PHP", 65},
         {"XSD", xmlDoc("<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"><xs:element name=\"a\"/></xs:schema>"),
          "XSD", 66},
         {"KML", xmlDoc("<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Placemark/></kml>"), "KML", 67},
@@ -455,9 +489,17 @@ std::vector<Sample> samples() {
          "WSDL", 73},
         {"VBScript", "Option Explicit\r\nDim shell\r\nSet shell = WScript.CreateObject(\"WScript.Shell\")\r\n", "VBS",
          74},
+        {"VBScript object first", "Set fso = CreateObject(\"Scripting.FileSystemObject\")\r\nfso.DeleteFile \"x\"\r\n",
+         "VBS", 74},
         {"ASP.NET", "<%@ Page Language=\"C#\" AutoEventWireup=\"true\" %>\n<html></html>\n", "ASPX", 75},
         {"PowerShell", "#Requires -Version 5.1\nparam([string]$Name)\nWrite-Host $Name\n", "PS1", 76},
         {"PowerShell help", "<#\n.SYNOPSIS\n  Says hello.\n#>\nWrite-Output 'hello'\n", "PS1", 76},
+        {"PowerShell comments and binding",
+         "# Backup.ps1\n# copies logs\n[CmdletBinding()]\nparam (\n  [string]$S\n)\n", "PS1", 76},
+        {"PowerShell comments and parameters", "# conformance script\nparam([string]$Name = 'world')\n", "PS1", 76},
+        {"PowerShell block and parameters", "<#\n  Says hello.\n#>\nParam(\n  [string]$Name\n)\n", "PS1", 76},
+        {"PowerShell parameters first", "param (\n    [string]$Name = 'World'\n)\nWrite-Host $Name\n", "PS1", 76},
+        {"PowerShell capitalised parameters", "Param([string]$Name)\nWrite-Host $Name\n", "PS1", 76},
         {"ZIP", zipArchive({{"a.txt", "hello"}}), "ZIP", 0},
         {"JAR", zipArchive({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n"}, {"A.class", "\xCA\xFE\xBA\xBE"}}),
          "JAR", 0},
@@ -505,6 +547,23 @@ TEST_F(ProjectPackageTest, EachFormatRanksItsDefinitionFirst) {
             EXPECT_FALSE(r.matcherOnly && ruleMatches(r, chosen.ext, chosen.type))
                 << "rule " << r.number << " takes " << chosen.ext << " / " << chosen.type;
         }
+    }
+}
+
+// Scripts of other languages that share a marker with the script definitions.
+TEST_F(ProjectPackageTest, ScriptDefinitionsLeaveOtherScriptsAlone) {
+    ASSERT_GT(declared, 0);
+    const std::string others[] = {
+        "#!/usr/bin/perl\n# form handler\nuse CGI;\nmy $q = CGI->new;\nprint $q->param('name');\n",
+        "#!/bin/sh\n# settings\nSet=1\necho \"$Set\"\n",
+        "Set WshShell = Nothing\n",
+        "#!/usr/bin/env python3\n# tool\nprint('<?xml')\n",
+    };
+    for (const std::string& text : others) {
+        ASSERT_EQ(submit(text), 1);
+        ASSERT_EQ(lib->analyze(), 1);
+        const std::string ext = lib->hits().empty() ? "" : lib->engineChoice().ext;
+        EXPECT_TRUE(ext != "PS1" && ext != "VBS" && ext != "PHP" && ext != "XML") << ext << " for " << text;
     }
 }
 

@@ -59,8 +59,9 @@ bool parseBytes(const std::string& s, size_t pos, std::string& out, std::string&
     while (true) {
         while (pos < s.size() && isSpace(s[pos])) ++pos;
         if (pos >= s.size()) break;
-        bool wide = false;
-        if (s[pos] == 'u' && pos + 1 < s.size() && s[pos + 1] == '"') wide = true, ++pos;
+        bool wide = false, bigEndian = false;
+        if (s.compare(pos, 2, "u\"") == 0) wide = true, pos += 1;
+        if (s.compare(pos, 4, "ube\"") == 0) wide = bigEndian = true, pos += 3;
         if (s[pos] == '"') {
             std::string text;
             ++pos;
@@ -115,11 +116,12 @@ bool parseBytes(const std::string& s, size_t pos, std::string& out, std::string&
             if (wide) {
                 for (char c : text) {
                     if (static_cast<unsigned char>(c) >= 0x80) {
-                        error = "u\"...\" takes ASCII only";
+                        error = "u\"...\" and ube\"...\" take ASCII only";
                         return false;
                     }
+                    if (bigEndian) out.push_back('\0');
                     out.push_back(c);
-                    out.push_back('\0');
+                    if (!bigEndian) out.push_back('\0');
                 }
             } else {
                 out += text;

@@ -15,7 +15,7 @@
 //
 // BYTES is a run of hex tokens (89 50 4E47) and quoted texts ("IHDR", with \" \\ \xNN \0 \r
 // \n \t escapes); u"TEXT" gives the text as UTF-16LE, the way compound-file entry names and
-// many Windows strings are stored.
+// many Windows strings are stored, and ube"TEXT" as UTF-16BE.
 #pragma once
 
 #include <cstdint>

@@ -89,6 +89,7 @@ TEST(PostRules, ResultRulesInOrder) {
               line("MOV", "video/quicktime", "mov", "x"));
     // 7: text keeps its id with a plain MIME type.
     EXPECT_EQ(line(adjusted({"TXT", "text/x-c", "c", "C source"}, noise)), line("TXT", "text/plain", "", desc("TXT")));
+    EXPECT_EQ(line(adjusted({"TXT", "text/csv", "txt", "x"}, noise)), line("TXT", "text/plain", "", desc("TXT")));
     EXPECT_EQ(line(adjusted({"TXT", "text/x-python", "py", "Python"}, noise)),
               line("TXT", "text/x-python", "py", "Python"));
     // Anything else passes unchanged.

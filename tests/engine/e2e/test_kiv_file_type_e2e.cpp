@@ -253,6 +253,12 @@ TEST_F(KivFileType, HostsExtensionIsEscaped) {
         EXPECT_EQ(a.typeId, "TXT") << ext;
         EXPECT_EQ(a.typeIds, (std::vector<std::string>{"TXT", upper(ext)}));
     }
+    // An extension in another encoding still gives strict UTF-8.
+    const std::string json = kft(f, "caf\xE9");
+    rapidjson::Document d;
+    d.Parse<rapidjson::kParseValidateEncodingFlag>(json.c_str());
+    ASSERT_FALSE(d.HasParseError()) << json;
+    EXPECT_STREQ(d["type_ids"][1].GetString(), "CAF\xEF\xBF\xBD");
 }
 
 TEST_F(KivFileType, HostProgramPassesEachFilesExtension) {

@@ -14,8 +14,8 @@
 namespace {
 
 const char* const kMagicDb = "/usr/lib/file/magic.mgc";
-constexpr int kDescFlags = 0x300;  // MAGIC_RAW | MAGIC_ERROR
-constexpr int kMimeFlags = 0x310;  // ... | MAGIC_MIME_TYPE
+constexpr int kDescFlags = 0x302;  // MAGIC_RAW | MAGIC_ERROR | MAGIC_SYMLINK
+constexpr int kMimeFlags = 0x312;  // ... | MAGIC_MIME_TYPE
 
 using Bytes = std::string;
 
@@ -75,6 +75,23 @@ Bytes dosExe() {
     for (int i = 0; i < 40; ++i) h += Bytes("\xb4\x4c\xcd\x21", 4);
     return h;
 }
+// A 16-bit Windows program: an MZ stub whose e_lfanew points at an "NE" header for Windows 3.10.
+Bytes neExe() {
+    Bytes h = pad(dosExe().substr(0, 0x40), 0x80);
+    h.replace(0x18, 2, le16(0x40));  // relocations at 0x40: a new-style header follows
+    h.replace(0x3c, 4, le32(0x80));
+    Bytes ne = pad("NE" + Bytes("\x05\x0a", 2), 0x40);
+    ne.replace(0x0c, 2, le16(0x0302));
+    ne[0x36] = 2;  // target: Windows
+    ne[0x37] = 0x08;
+    ne.replace(0x3e, 2, le16(0x030a));
+    return h + ne + zeros(256);
+}
+Bytes utf16le(const std::string& ascii) {
+    Bytes out;
+    for (char c : ascii) out += Bytes{c, '\0'};
+    return out;
+}
 Bytes ico() {
     Bytes b = le16(0) + le16(1) + le16(1) + Bytes("\x10\x10\x00\x00", 4) + le16(1) + le16(32) + le32(40 + 16 * 16 * 4) +
               le32(22);
@@ -106,6 +123,9 @@ struct MagicCase {
     const char* matcherExt;
     const char* matcherType;
     const char* typeId;
+    // When given, the MIME type libmagic must answer, so that the case tests the rule's
+    // alternative for it and not an older one.
+    const char* magicMime = nullptr;
 };
 
 class MagicRules : public testing::Test {
@@ -139,6 +159,9 @@ protected:
             table.check(c.matcherExt, c.matcherType, magicMime.c_str(), magicDesc.c_str(), id, outMime, outDesc, ext);
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(id, c.typeId) << "libmagic: " << magicMime << " | " << magicDesc;
+        if (c.magicMime != nullptr) {
+            EXPECT_EQ(magicMime, c.magicMime) << magicDesc;
+        }
     }
 
     static RegexpTable table;
@@ -171,6 +194,14 @@ TEST_F(MagicRules, ImagesDocumentsAndMarkup) {
          "\xef\xbb\xbf\r\nMicrosoft Visual Studio Solution File, Format Version 12.00\r\n# Visual Studio 15\r\n"
          "Global\r\nEndGlobal\r\n",
          "SLN", "Microsoft Visual Studio Solution", "SLN"},
+        // libmagic 5.44 gives HWP 3.0 the MIME type application/octet-stream.
+        {"a.hwp", pad("HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05", 1200), "HWP",
+         "Hangul (Korean) Word Processor document", "HWP", "application/octet-stream"},
+        // UTF-16 without a byte-order mark: "data" to libmagic.
+        {"u16.svg",
+         utf16le("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                 "width=\"1\"><rect/></svg>\n"),
+         "SVG", "Scalable Vector Graphics (UTF-16)", "SVG", "application/octet-stream"},
     };
     for (const MagicCase& c : cases) expectCase(c);
 }
@@ -184,6 +215,7 @@ TEST_F(MagicRules, Executables) {
         {"nsis.exe", pe(false, false, true), "EXE", "Windows executable", "EXE_SFX"},
         {"a.exe", pe(false, false), "EXE", "Windows executable", "EXE"},
         {"dos.exe", dosExe(), "EXE", "DOS executable", "EXE"},
+        {"ne.exe", neExe(), "EXE/DLL", "Windows or DOS executable", "EXE", "application/x-ms-ne-executable"},
     };
     for (const MagicCase& c : cases) expectCase(c);
 }
@@ -222,6 +254,9 @@ TEST_F(MagicRules, TextAndDataWithoutMatcher) {
         {"u8.txt", "h\xc3\xa9llo w\xc3\xb6rld\n", "", "", "TXT"},
         {"u16.txt", Bytes("\xff\xfeh\0i\0\n\0", 8), "", "", "TXT"},
         {"l1.txt", "h\xe9llo w\xf6rld\n", "", "", "TXT"},
+        {"a.csv", "name,count\nbolt,12\nnut,40\nwasher,100\n", "", "", "TXT", "text/csv"},
+        // "C source, Unicode text, UTF-8 text": the encoding after the kind of text.
+        {"u8.c", "/* caf\xc3\xa9 */\n#include <stdio.h>\nint main(void) { return 0; }\n", "", "", "TXT", "text/x-c"},
         {"noise.bin", noise, "", "", "data"},
     };
     for (const MagicCase& c : cases) expectCase(c);

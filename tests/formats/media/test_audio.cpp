@@ -84,6 +84,12 @@ TEST(MP3, FrameRunsAndTags) {
 
     EXPECT_TRUE(mp3(id3(90, 100)));
     EXPECT_FALSE(mp3(id3(91, 100)));
+    // A header the end of the file cuts short is no tag, however small its size would read.
+    const Bytes whole = id3(0, 10);
+    EXPECT_TRUE(mp3(whole));
+    EXPECT_FALSE(mp3(ByteBuilder().fill(20, 0x20).str("ID3").u8(4).u8(0).u8(0).u8(0).bytes));
+    const std::string text = "Tags: ID3\n";
+    EXPECT_FALSE(mp3(Bytes(text.begin(), text.end())));
     Bytes skipped = id3(100000, 10);  // does not fit: the search goes on one byte later
     Bytes run = frames(11);
     skipped.insert(skipped.end(), run.begin(), run.end());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/ByteSource.h"
+#include "engine/TypeTables.h"
 #include "formats/office/CompoundFile.h"
 #include "formats/office/MSOffice2003.h"
 #include "formats/office/OLEFTAUtil.h"
@@ -485,6 +486,8 @@ TEST(ExcelEncryption, CryptoApiRc4) {
         {3, 128, &kApi128XlsDefault, false}, {4, 128, &kApi128XlsDefault, false},
         {4, 40, &kApi40Other, true},         {3, 128, &kApi128Other, true},
         {4, 40, &kApi128XlsDefault, true},  // key length must match the one used
+        {4, 56, &kApi56XlsDefault, false},  // only 40-bit keys are padded: 7 bytes key RC4
+        {2, 56, &kApi56Other, true},
     };
     for (const Case& c : cases) {
         ApiOptions o;
@@ -586,6 +589,10 @@ TEST(PowerPointEncryption, DefaultAndOtherPasswords) {
     enhanced.api.keyBits = 0;
     EXPECT_FALSE(detectPpt(kApi128PptDefault, enhanced).encrypted);
     EXPECT_TRUE(detectPpt(kApi128Other, enhanced).encrypted);
+    PptOptions key56;
+    key56.api.keyBits = 56;
+    EXPECT_FALSE(detectPpt(kApi56PptDefault, key56).encrypted);
+    EXPECT_TRUE(detectPpt(kApi56Other, key56).encrypted);
     // The Excel default password does not open a presentation.
     EXPECT_TRUE(detectPpt(kApi128XlsDefault, PptOptions()).encrypted);
 }
@@ -636,8 +643,9 @@ TEST(PowerPointEncryption, AnythingMissingCountsAsNotEncrypted) {
             .encrypted);
 }
 
-// Random corruption of 1% of the bytes of files that exercise every test: whatever the
-// answer, the detectors stay inside the data (the sanitizer build checks it).
+// Random corruption of 1% of the bytes of files that exercise every test: the detectors stay
+// inside the data (the sanitizer build checks it), and every answer is a whole one: refused
+// with the result untouched, or a catalogue type with its own description.
 TEST(OleDetect, CorruptedFilesNeverReadOutside) {
     PptLayout ppt = pptDocument(kApi128Other, PptOptions());
     Plan plan;
@@ -648,6 +656,10 @@ TEST(OleDetect, CorruptedFilesNeverReadOutside) {
                            Bytes(64, 'x')),
                     stream("Big", Bytes(5000, 7))};
     const Bytes original = makeCfb(plan).bytes;
+    const Result whole = detect(original);
+    ASSERT_EQ(whole.code, OLE_PPT);
+    EXPECT_TRUE(whole.encrypted);
+    int decided = 0;
     uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;
@@ -657,7 +669,14 @@ TEST(OleDetect, CorruptedFilesNeverReadOutside) {
         Bytes b = original;
         for (size_t k = 0; k < b.size() / 100; ++k) b[next() % b.size()] = static_cast<uint8_t>(next());
         Result r = detect(b);
-        EXPECT_GE(r.code, OLE_NONE);
+        if (r.code == OLE_NONE || r.code == OLE_DAMAGED) {
+            EXPECT_EQ(r.typeId + r.mime + r.extensions + r.description, "") << round;
+            EXPECT_FALSE(r.encrypted) << round;
+        } else {
+            ++decided;
+            ASSERT_EQ(FileTypeDescription.count(r.typeId), 1u) << round << " " << r.typeId;
+            EXPECT_EQ(r.description, FileTypeDescription.at(r.typeId)) << round;
+        }
         // The streams alone, without the Word and Excel tests in front.
         kiv::MemoryByteSource src(b);
         CompoundFile cf;
@@ -668,4 +687,5 @@ TEST(OleDetect, CorruptedFilesNeverReadOutside) {
         OLEFTAUtil::isMPP(root);
         OLEFTAUtil::isXLS(root, enc);
     }
+    EXPECT_GT(decided, 0) << "no corrupted copy reached a decision";
 }

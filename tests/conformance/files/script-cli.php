@@ -1,0 +1,4 @@
+#!/usr/bin/env php
+<?php
+// conformance command-line script
+echo "Hello\n";

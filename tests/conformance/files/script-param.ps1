@@ -1,0 +1,4 @@
+param (
+    [string]$Name = 'World'
+)
+Write-Host "Hello, $Name"

@@ -1,0 +1,8 @@
+/* Grüße: conformance source */
+#include <stdio.h>
+
+int main(void)
+{
+    puts("Grüße");
+    return 0;
+}
