@@ -2,7 +2,7 @@
 # Sourced, not executed.
 
 KIV_PACKAGES=(build-essential cmake pkg-config libmagic-dev libmagic-mgc libqpdf-dev rapidjson-dev
-              libpcre2-dev p7zip-full libgtest-dev python3)
+              libpcre2-dev zlib1g-dev p7zip-full libgtest-dev python3)
 # Tools the tests use to make real files of each format.
 KIV_TEST_PACKAGES=(zip unzip xz-utils bzip2 qpdf gcab genisoimage libbenchmark-dev)
 # Media probes: images and PSD/PSB (imagemagick), EXIF thumbnails (exiftool), WAV (sox),
