@@ -162,17 +162,20 @@ std::vector<std::string> listedNames(const std::string& path) {
     return names;
 }
 
-// Spellings 7za may or may not take for the same member.
+// Spellings of a member name that 7za may or may not take for it, as requests and as names
+// stored in an archive: case, backslashes, leading "/" and "./", folders, odd bytes and parts,
+// patterns.
 std::vector<std::string> spellings(const std::string& name) {
-    std::vector<std::string> out = {name, kiv::asciiUpperCopy(name), "/" + name, "./" + name, name + "x"};
     std::string back = name;
     std::replace(back.begin(), back.end(), '/', '\\');
-    out.push_back(back);
+    std::vector<std::string> out = {name, kiv::asciiUpperCopy(name), back, "/" + name, "./" + name, name + "x",
+                                    name + "/", name + "/inner.xml", name + "\xC3\xA9", "\xFF" + name,
+                                    name + "\x01", "a//" + name, "x/../" + name, name + ".", "~$" + name,
+                                    "?" + name.substr(1)};
     const size_t slash = name.find('/');
     if (slash != std::string::npos && slash > 0) out.push_back(name.substr(0, slash));
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos) out.push_back("*" + name.substr(dot));
-    if (!name.empty()) out.push_back("?" + name.substr(1));
     return out;
 }
 
@@ -180,26 +183,6 @@ bool startsWithLocalHeader(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     char b[4] = {};
     return in.read(b, 4) && std::string(b, 4) == std::string("PK\x03\x04", 4);
-}
-
-// Copies of name (random changes) chosen to be hard for a name rule.
-std::string oddName(std::mt19937& rng, const std::string& name) {
-    switch (rng() % 16) {
-        case 0: return kiv::asciiUpperCopy(name);
-        case 1: { std::string b = name; std::replace(b.begin(), b.end(), '/', '\\'); return b; }
-        case 2: return "/" + name;
-        case 3: return "./" + name;
-        case 4: return name + "/";
-        case 5: return name + "/inner.xml";
-        case 6: return name + "\xC3\xA9";
-        case 7: return "\xFF" + name;
-        case 8: return name.substr(0, name.size() - 1) + "\x01";
-        case 9: return "a//" + name;
-        case 10: return "x/../" + name;
-        case 11: return name + ".";
-        case 12: return "~$" + name;
-        default: return name;
-    }
 }
 
 // An Info-ZIP Unicode path field naming the member otherwise.
@@ -219,7 +202,10 @@ Bytes randomArchive(std::mt19937& rng, std::vector<std::string>& requests) {
     std::vector<Member> members(1 + pick(4));
     for (Member& m : members) {
         m.name = pool[pick(pool.size())];
-        if (pick(4) == 0) m.name = oddName(rng, m.name);
+        if (pick(4) == 0) {
+            const std::vector<std::string> odd = spellings(m.name);
+            m.name = odd[pick(odd.size())];
+        }
         requests.push_back(m.name);
         const size_t length = pick(5) == 0 ? 0 : pick(4000);
         for (size_t i = 0; i < length; ++i)
