@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         const char* cls = "generic";
         if (kiv::runCascade(src, result, &step))
             cls = std::strcmp(step, "opendocument") == 0 || std::strcmp(step, "officeopenxml") == 0 ? "package"
-                                                                                                  : "cascade";
+                                                                                                    : "cascade";
         std::printf("%s\t%s\n", cls, path.c_str());
     }
     return 0;

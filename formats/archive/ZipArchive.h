@@ -103,8 +103,7 @@ public:
     // Runs 7za to extract one member to standard output; output holds what it printed (data
     // and messages), cut into the pieces a line reader sees and each piece cut at its first NUL.
     // Always answers 1: a missing member, tool or password shows only in the text.
-    static int readFilesInsideArchiveWith7z(const kiv::ByteSource& src, const std::string& member,
-                                            std::string& output);
+    static int readFilesInsideArchiveWith7z(const kiv::ByteSource& src, const std::string& member, std::string& output);
     // Same, appending every printed byte to output (not cleared first).
     static int readFilesInsideArchiveWith7zChar(const kiv::ByteSource& src, const std::string& member,
                                                 std::vector<char>& output);

@@ -55,11 +55,11 @@ constexpr uint32_t kUnixRegular = 0x8000;
 // Extensions 7za ties to one of its other formats (its "i" listing); a file so named is first
 // tried as that format, so the answer may not be the ZIP reading. "z01" marks a volume set.
 constexpr const char* kOtherFormatExtensions[] = {
-    "7z",       "cab",        "001",      "bz2",      "bzip2",  "tbz2",    "tbz",    "gz",      "gzip",
-    "tgz",      "tpz",        "apk",      "lzma",     "lzma86", "tar",     "ova",    "xz",      "txz",
-    "zst",      "tzst",       "z01",      "sha256",   "sha512", "sha384",  "sha224", "sha1",    "sha2",
-    "sha3",     "sha",        "md5",      "blake2s",  "blake2b", "blake2sp", "xxh64", "crc32",  "crc64",
-    "cksum",    "asc",        "sha512-224", "sha512-256", "sha3-224", "sha3-256", "sha3-384", "sha3-512",
+    "7z",    "cab",  "001",        "bz2",        "bzip2",    "tbz2",     "tbz",      "gz",       "gzip",
+    "tgz",   "tpz",  "apk",        "lzma",       "lzma86",   "tar",      "ova",      "xz",       "txz",
+    "zst",   "tzst", "z01",        "sha256",     "sha512",   "sha384",   "sha224",   "sha1",     "sha2",
+    "sha3",  "sha",  "md5",        "blake2s",    "blake2b",  "blake2sp", "xxh64",    "crc32",    "crc64",
+    "cksum", "asc",  "sha512-224", "sha512-256", "sha3-224", "sha3-256", "sha3-384", "sha3-512",
 };
 
 struct Entry {
@@ -141,7 +141,7 @@ bool readDirectory(const ByteSource& src, Directory& dir) {
         if (getLE32(h) != kCentralSig || nameLength == 0 || getLE16(h + 34) != 0 || recordLength > dirSize - pos)
             return false;
         if (!plainExtras(h + kCentralLen + nameLength, extraLength)) return false;
-        const Entry e{h + kCentralLen, nameLength,       getLE16(h + 8),  getLE16(h + 10), getLE32(h + 16),
+        const Entry e{h + kCentralLen, nameLength,      getLE16(h + 8),  getLE16(h + 10), getLE32(h + 16),
                       getLE32(h + 20), getLE32(h + 24), getLE32(h + 38), getLE32(h + 42)};
         if (e.compressedSize == kZip64Marker || e.size == kZip64Marker || e.localOffset >= dirOffset) return false;
         dir.entries.push_back(e);
@@ -211,9 +211,8 @@ bool splitRequest(const std::string& request, std::vector<Part>& parts) {
             continue;
         }
         if (oddPart(p + start, i - start)) return false;
-        const bool wildcard = std::find_if(request.begin() + long(start), request.begin() + long(i), [](char c) {
-                                  return c == '*' || c == '?';
-                              }) != request.begin() + long(i);
+        const bool wildcard = std::find_if(request.begin() + long(start), request.begin() + long(i),
+                                           [](char c) { return c == '*' || c == '?'; }) != request.begin() + long(i);
         parts.push_back(Part{start, i - start, wildcard});
         start = i + 1;
     }
@@ -272,8 +271,9 @@ Match matchMember(const Entry& e, const std::string& request, const std::vector<
         while (end < n && e.name[end] != '/') ++end;
         const char* pat = request.data() + part.offset;
         if (end <= plain) {
-            const bool same = part.wildcard ? wildcardMatch(pat, part.length, e.name + pos, end - pos)
-                                            : end - pos == part.length && std::equal(pat, pat + part.length, e.name + pos);
+            const bool same = part.wildcard
+                                  ? wildcardMatch(pat, part.length, e.name + pos, end - pos)
+                                  : end - pos == part.length && std::equal(pat, pat + part.length, e.name + pos);
             if (!same) return Match::No;
         } else {
             // Only the known start of the part can tell, and only against a literal.

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "FuzzSupport.h"
 #include "engine/ByteSource.h"
 #include "formats/archive/ZipMemberReader.h"
-#include "FuzzSupport.h"
 
 namespace {
 constexpr size_t kMaxInput = 1 << 20;
