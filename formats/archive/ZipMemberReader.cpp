@@ -52,8 +52,9 @@ constexpr uint32_t kDosDirectoryAttribute = 0x10;
 constexpr uint32_t kUnixTypeMask = 0xF000;
 constexpr uint32_t kUnixRegular = 0x8000;
 
-// Extensions 7za ties to one of its other formats (its "i" listing); a file so named is first
-// tried as that format, so the answer may not be the ZIP reading. "z01" marks a volume set.
+// Extensions 7za ties to one of its other formats (its "i" listing): a file so named may be tried
+// as that format first, and a file that is both would be answered from the other reading.
+// "z01" names a volume of a split ZIP.
 constexpr const char* kOtherFormatExtensions[] = {
     "7z",    "cab",  "001",        "bz2",        "bzip2",    "tbz2",     "tbz",      "gz",       "gzip",
     "tgz",   "tpz",  "apk",        "lzma",       "lzma86",   "tar",      "ova",      "xz",       "txz",
