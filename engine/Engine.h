@@ -32,8 +32,13 @@ extern std::map<std::string, std::vector<std::string>> listTypeIdAlterByExtensio
 
 namespace kiv {
 
-// The slot for the next scan: replaces v by (v + 1) mod PARALLEL_NUM and answers v.
+// The round-robin slot: replaces v by (v + 1) mod PARALLEL_NUM and answers v.
 int getThreadIndex();
+
+// Locks a slot for one generic stage and answers it: the lowest-numbered slot whose lock is
+// free at this moment, so one thread keeps to slot 0 and N concurrent scans hold N slots;
+// only when all are busy does it wait, on the slot getThreadIndex names.
+int lockFreeSlot();
 
 // True between an init that answered 0 and deinit.
 bool engineReady();

@@ -85,10 +85,10 @@ bool isZipLocalHeader(const ByteSource& src) { return src.head(4).startsWith(msg
 // 7za run on one member, as ZipArchive runs it, keeping the exit status: the text "ERROR: Wrong
 // password" counts only when 7za also failed, since a member's own bytes arrive in the same
 // stream and may carry that text.
-bool archiverWantsPassword(const std::string& path, const std::string& member) {
+bool archiverWantsPassword(const ByteSource& src, const std::string& member) {
     std::vector<char> out;
     int status = -1;
-    ZipArchive::run7zMember(path, member, out, &status);
+    ZipArchive::run7zMember(src, member, out, &status);
     const bool failed = status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
     return failed && contains(out, kWrongPassword);
 }
@@ -244,7 +244,7 @@ bool isEncryptedOfficeType(const ByteSource& src, const std::string& member, con
                            uint16_t memberLength) {
     try {
         if (src.path().empty() || !isMember(src, memberBytes, memberLength)) return false;
-        return archiverWantsPassword(src.path(), member);
+        return archiverWantsPassword(src, member);
     } catch (...) {
         return false;
     }
@@ -255,7 +255,7 @@ uint8_t determineOpenOfficeDocument(const ByteSource& src) {
     if (isEncryptedOfficeType(src, METAINFManifestXml, manifestName, static_cast<uint16_t>(METAINFManifestXml.size())))
         return kOdfZipEncrypted;
     std::string manifest;
-    ZipArchive::readFilesInsideArchiveWith7z(src.path(), METAINFManifestXml, manifest);
+    ZipArchive::readFilesInsideArchiveWith7z(src, METAINFManifestXml, manifest);
     // An unreadable manifest leaves the text empty, so nothing below is found.
     const uint8_t encrypted = manifest.find("encryption-data") != std::string::npos ? kOdfEncryptedOffset : 0;
     for (const OdfManifestRow& row : kOdfManifestTypes) {
@@ -298,12 +298,12 @@ MsOfficeTypes classifyOfficeFileType(const ByteSource& src) {
 MsOfficeTypes determineXPSFamilyType(const ByteSource& src) {
     if (src.path().empty()) return MSOFFICE_NONE;
     std::vector<char> contentTypes;
-    ZipArchive::readFilesInsideArchiveWith7zChar(src.path(), contentTypesXml, contentTypes);
+    ZipArchive::readFilesInsideArchiveWith7zChar(src, contentTypesXml, contentTypes);
     if (!contains(contentTypes, fixedDocSeqStr) || !contains(contentTypes, fixedDoc)) return MSOFFICE_NONE;
 
     // The fixed-document sequence parts name the document namespace.
     std::vector<char> sequences;
-    ZipArchive::readFilesInsideArchiveWith7zChar(src.path(), "*.fdseq", sequences);
+    ZipArchive::readFilesInsideArchiveWith7zChar(src, "*.fdseq", sequences);
     const bool oxps = contains(sequences, oxpsStr) || contains(sequences, utf16le(oxpsStr));
     if (oxps) return MSOFFICE_OXPS;
     const bool xps = contains(sequences, xpsStr) || contains(sequences, utf16le(xpsStr));

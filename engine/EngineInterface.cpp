@@ -2,6 +2,7 @@
 // queries the host asks. Every engine-wide global lives in this one unit, so no static
 // initialiser of another unit can see it half-built.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,51 @@ std::once_flag gTablesBuilt;
 // in memory, so unloading would no longer remove the matcher copies.
 thread_local char tLastMagicError[kiv::limits::kLastErrorBytes];
 
+// The compiled magic database, mapped once read-only and shared by every handle until deinit:
+// libmagic reads a loaded buffer in place, so sixty handles cost one copy of the file. A buffer
+// is never parsed as text rules, so a damaged file fails quietly instead of flooding stderr.
+struct MappedDatabase {
+    void* bytes;
+    size_t size;
+    bool foreignOrder;  // compiled on a machine of the other byte order
+};
+MappedDatabase gMagicDatabase{nullptr, 0, false};
+// The first word of a compiled database.
+constexpr uint32_t kCompiledMagic = 0xF11E041C;
+// A compiled database holds a header and at least one entry; libmagic refuses anything shorter.
+constexpr off_t kMagicDatabaseMinBytes = 8;
+
+bool mapMagicDatabase() {
+    if (gMagicDatabase.bytes != nullptr) return true;
+    const int fd = ::open(kMagicDatabase, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    void* p = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= kMagicDatabaseMinBytes)
+        p = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (p == MAP_FAILED) return false;
+    uint32_t first = 0;
+    std::memcpy(&first, p, sizeof first);
+    gMagicDatabase = {p, static_cast<size_t>(st.st_size), first == __builtin_bswap32(kCompiledMagic)};
+    return true;
+}
+
+// After every handle that reads the mapping is closed.
+void unmapMagicDatabase() {
+    if (gMagicDatabase.bytes != nullptr) munmap(gMagicDatabase.bytes, gMagicDatabase.size);
+    gMagicDatabase = {nullptr, 0, false};
+}
+
+// libmagic swaps a database of the other byte order in place, which a shared read-only mapping
+// cannot take; such a file is loaded per handle from its path, as before.
+bool loadMagicDatabase(magic_t handle) {
+    if (gMagicDatabase.foreignOrder) return magic_load(handle, kMagicDatabase) == 0;
+    void* buffers[] = {gMagicDatabase.bytes};
+    size_t sizes[] = {gMagicDatabase.size};
+    return magic_load_buffers(handle, buffers, sizes, 1) == 0;
+}
+
 void closeSlots() {
     for (int i = 0; i < PARALLEL_NUM; ++i) {
         if (myt[i] != nullptr) magic_close(myt[i]);
@@ -50,6 +96,7 @@ void closeSlots() {
         myt[i] = nullptr;
         myt_mime[i] = nullptr;
     }
+    unmapMagicDatabase();
 }
 
 bool openSlot(int i) {
@@ -58,8 +105,9 @@ bool openSlot(int i) {
     if (myt[i] == nullptr || myt_mime[i] == nullptr) return false;
     // The matcher copy is bound before libmagic loads its database.
     if (qxd[i].Init(i) < 1) return false;
-    if (magic_load(myt[i], kMagicDatabase) != 0) return false;
-    if (magic_load(myt_mime[i], kMagicDatabase) != 0) return false;
+    if (!mapMagicDatabase()) return false;
+    if (!loadMagicDatabase(myt[i])) return false;
+    if (!loadMagicDatabase(myt_mime[i])) return false;
     return true;
 }
 
@@ -109,6 +157,15 @@ int getThreadIndex() {
     while (!CURRENT_THREAD_INDEX.compare_exchange_weak(v, (v + 1) % PARALLEL_NUM)) {
     }
     return v;
+}
+
+int lockFreeSlot() {
+    for (int i = 0; i < PARALLEL_NUM; ++i) {
+        if (m_scanLock[i].try_lock()) return i;
+    }
+    const int slot = getThreadIndex();
+    m_scanLock[slot].lock();
+    return slot;
 }
 
 bool engineReady() { return gReady.load(); }
@@ -166,6 +223,7 @@ KIV_EXPORT int deinit() {
             myt[i] = nullptr;
             myt_mime[i] = nullptr;
         }
+        unmapMagicDatabase();
     } catch (...) {
     }
     return 0;

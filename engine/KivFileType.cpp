@@ -140,7 +140,6 @@ KIV_EXPORT int kivFileType(const char* path, const char* extension, char** json)
     // No JSON is ever answered with 0: the host reads *json whenever it sees success.
     if (json == nullptr) return 1;
     *json = nullptr;
-    const int slot = kiv::getThreadIndex();
     try {
         const std::string ext = kiv::asciiUpperCopy(extension == nullptr ? "" : extension);
         kiv::DetectionResult r;
@@ -149,7 +148,7 @@ KIV_EXPORT int kivFileType(const char* path, const char* extension, char** json)
             if (!result.typeId.empty() && !result.mime.empty() && kiv::isSplitVolumeCandidate(ext, result.typeId))
                 kiv::markSplitVolume(src, result);
         };
-        if (!kiv::scanToResult(slot, path, r, splitVolume)) return 1;
+        if (!kiv::scanToResult(path, r, splitVolume)) return 1;
         if (r.typeId.empty() || r.mime.empty()) return 1;
         std::vector<std::string> typeIds = kiv::applyExtensionRules(ext, r);
 

@@ -13,11 +13,11 @@
 
 namespace kiv {
 
-// From the path to the result on the given slot: regular files only, the cascade, then the
-// generic stage. False when the engine is not ready or nothing could be decided. When the
+// From the path to the result: regular files only, the cascade, then the generic stage on
+// the first free slot. False when the engine is not ready or nothing could be decided. When the
 // result is decided, refine (if given) may rewrite it while the scan's reader is still open,
 // so a second look at the file neither reopens nor rereads it.
-bool scanToResult(int slot, const char* path, DetectionResult& result,
+bool scanToResult(const char* path, DetectionResult& result,
                   const std::function<void(const ByteSource&, DetectionResult&)>& refine = {});
 
 // The extension's alternative name ("HTM" -> "HTML"), otherwise the extension itself.

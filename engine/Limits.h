@@ -60,6 +60,11 @@ constexpr uint64_t kZipEndRecordWindow = 65535 + 22;
 constexpr uint32_t kZipForwardWalkMaxRecords = 1000000;
 // 7za extracting one member: wall-clock limit of one run (the output cap is kCommandOutputCap).
 constexpr unsigned kArchiverTimeoutMs = 30000;
+// In-process member reads: a larger central directory is left to 7za (a package of 10,000
+// parts has one of about 1 MiB).
+constexpr uint32_t kZipMemberReaderMaxDirectory = 4 * 1024 * 1024;
+// In-process member reads: compressed bytes read, and inflated bytes produced, at a time.
+constexpr size_t kZipInflateChunk = 64 * 1024;
 // CD sector images (2352-byte sectors): sectors checked; a DVD-sized raw image has ~2 million.
 constexpr uint64_t kCdSectorWalkMaxSectors = 4u * 1024 * 1024;
 // PE resources: directory nodes and data entries read in one walk (real files: a few hundred).

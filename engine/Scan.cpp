@@ -57,10 +57,11 @@ struct MagicAnswer {
     std::string mime;
 };
 
-// Under the slot lock: libmagic's two answers and the matcher's best hit. False when libmagic
+// Under the lock of a free slot: libmagic's two answers and the matcher's best hit. False when libmagic
 // answers nothing or the matcher refuses the file; the lock is released on every path.
-bool askSlot(int slot, const char* path, MagicAnswer& magic, std::string& extText, std::string& typeText) {
-    std::lock_guard<std::mutex> lock(m_scanLock[slot]);
+bool askSlot(const char* path, MagicAnswer& magic, std::string& extText, std::string& typeText) {
+    const int slot = lockFreeSlot();
+    std::lock_guard<std::mutex> lock(m_scanLock[slot], std::adopt_lock);
     if (myt[slot] == nullptr || myt_mime[slot] == nullptr) return false;  // deinit ran meanwhile
     const char* description = magic_file(myt[slot], path);
     const char* mime = magic_file(myt_mime[slot], path);
@@ -80,10 +81,10 @@ bool askSlot(int slot, const char* path, MagicAnswer& magic, std::string& extTex
     return true;
 }
 
-bool genericStage(int slot, const ByteSource& src, const char* path, DetectionResult& r) {
+bool genericStage(const ByteSource& src, const char* path, DetectionResult& r) {
     MagicAnswer magic;
     std::string extText, typeText;
-    if (!askSlot(slot, path, magic, extText, typeText)) return false;
+    if (!askSlot(path, magic, extText, typeText)) return false;
     blankLineBreaks(magic.description);
     blankLineBreaks(magic.mime);
     foldMatcherAnswer(extText, typeText, magic.description);
@@ -100,7 +101,7 @@ bool genericStage(int slot, const ByteSource& src, const char* path, DetectionRe
 
 }  // namespace
 
-bool scanToResult(int slot, const char* path, DetectionResult& result,
+bool scanToResult(const char* path, DetectionResult& result,
                   const std::function<void(const ByteSource&, DetectionResult&)>& refine) {
     if (path == nullptr || !engineReady()) return false;
     setLastMagicError(nullptr);
@@ -111,7 +112,7 @@ bool scanToResult(int slot, const char* path, DetectionResult& result,
 
     FileByteSource src(path);
     ZipArchive::MemberCacheScope archiverAnswers;
-    if (!runCascade(src, result) && !genericStage(slot, src, path, result)) return false;
+    if (!runCascade(src, result) && !genericStage(src, path, result)) return false;
     if (refine) refine(src, result);
     return true;
 }
@@ -119,13 +120,12 @@ bool scanToResult(int slot, const char* path, DetectionResult& result,
 }  // namespace kiv
 
 KIV_EXPORT int scan(const char* path, uint32_t* status, char** json) {
-    const int slot = kiv::getThreadIndex();
     if (status == nullptr || json == nullptr) return 1;
     *status = 1;
     *json = nullptr;
     try {
         kiv::DetectionResult r;
-        if (!kiv::scanToResult(slot, path, r)) return 1;
+        if (!kiv::scanToResult(path, r)) return 1;
 
         std::string text = createOutputJson(r.typeId, r.mime, r.description, r.extensions, r.encrypted, {});
         const char* registered = addString(text.c_str());

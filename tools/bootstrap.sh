@@ -4,7 +4,7 @@
 # What building and running need (./run.sh): compilers, the libraries the engine links, the
 # archiver it calls, and python3 for the samples generator.
 KIV_PACKAGES=(build-essential cmake pkg-config libmagic-dev libmagic-mgc libqpdf-dev rapidjson-dev
-              libpcre2-dev p7zip-full python3)
+              libpcre2-dev zlib1g-dev p7zip-full python3)
 # What only the tests need (./test.sh installs both lists): GoogleTest, Google Benchmark for
 # the benchmark programs, and the tools the tests use to make real files of each format.
 KIV_TEST_PACKAGES=(libgtest-dev libbenchmark-dev zip unzip xz-utils bzip2 qpdf gcab genisoimage)

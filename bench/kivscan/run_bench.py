@@ -5,28 +5,41 @@
                                        [--profile FILE]
 
 --build is a configured and built tree (default: build/ of the project; it needs kivscan,
-the run directory and bench_libmagic); --corpus defaults to DIR/bench/corpus and is written by
-make_corpus.py when missing. Each measurement runs --repeat times (default 3) after one
-warm-up pass, and the median is printed:
+the run directory, bench_libmagic and bench_classes); --corpus defaults to DIR/bench/corpus
+and is written by make_corpus.py when missing. Each measurement runs --repeat times (default
+3) after one warm-up pass, and the median is printed.
+
+The files are timed all together and then by the road the engine takes for them
+(bench_classes): "cascade" (a detector decides without reading a package member), "package"
+(an OpenDocument or Office Open XML step decides and reads members) and "generic" (libmagic
+and the matcher answer). For each set:
 
     kivscan -j 1 and -j N (default 8)   the engine through the host, engine start-up excluded
-    file -b                             one process over the whole list, start-up included
-    libmagic in process                 one handle (and the engine's two handles: --mime)
+    file -b                             one process over the same files, start-up included
+    ms/file                             milliseconds per file at -j 1
+    7za runs                            archiver processes the engine started (one -j 1 pass
+                                        with a counting 7za in a copy of the run directory)
+    peak MB                             the host's peak resident memory at -j 1 and -j N
 
-The ratios are each rate over the engine's single-thread rate. --profile also records the
-single-thread scan with perf into FILE (engine start-up skipped, the 7za children included)
-and prints where the time went by process and library; `perf report -i FILE` shows the rest.
+followed by libmagic in process over all files (one handle; and the engine's two handles:
+--mime). --profile also records the scans with perf into FILE.1 and FILE.N (engine start-up
+skipped, the 7za children included), prints where the time went by process and library and,
+for N threads, by function, with how many cores the N threads kept busy: what stops them
+from scaling. `perf report -i FILE.N` shows the rest.
 """
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 STATS = re.compile(r"files (\d+), seconds ([0-9.]+), files/s ([0-9.]+)")
+CLASSES = ("cascade", "package", "generic")
 
 
 def rate_from_stats(stderr):
@@ -41,8 +54,52 @@ def median_rate(run, repeat):
     run()  # warm-up: page cache, first-touch costs
     samples = [run() for _ in range(repeat)]
     files = samples[0][0]
-    seconds = statistics.median(s for _, s in samples)
-    return files, seconds, files / seconds if seconds > 0 else 0.0
+    seconds = statistics.median(s[1] for s in samples)
+    extra = [s[2] for s in samples if len(s) > 2]
+    return files, seconds, files / seconds if seconds > 0 else 0.0, max(extra) if extra else None
+
+
+def run_measured(argv, cwd):
+    """Runs argv; answers (stderr text, wall seconds, peak resident MB, CPU seconds)."""
+    start = time.perf_counter()
+    with tempfile.TemporaryFile() as err:
+        p = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.DEVNULL, stderr=err)
+        _, status, usage = os.wait4(p.pid, 0)
+        wall = time.perf_counter() - start
+        err.seek(0)
+        text = err.read().decode(errors="replace")
+    if os.waitstatus_to_exitcode(status) not in (0, 1):
+        raise RuntimeError("%s failed:\n%s" % (argv[0], text[-2000:]))
+    return text, wall, usage.ru_maxrss / 1024.0, usage.ru_utime + usage.ru_stime
+
+
+def kivscan_args(kivscan, threads, files):
+    return [kivscan, "--stats", "-j", str(threads), "--"] + files
+
+
+def counting_run_dir(run_dir, work):
+    """A copy of the run directory whose 7za logs every start to work/7za.count."""
+    copy = os.path.join(work, "run")
+    os.makedirs(copy)
+    for name in os.listdir(run_dir):
+        if name == "7za" or name.startswith("lib."):
+            continue
+        os.symlink(os.path.join(run_dir, name), os.path.join(copy, name))
+    count = os.path.join(work, "7za.count")
+    with open(os.path.join(copy, "7za"), "w") as f:
+        f.write("#!/bin/sh\necho >> '%s'\nexec '%s' \"$@\"\n" % (count, os.path.join(run_dir, "7za")))
+    os.chmod(os.path.join(copy, "7za"), 0o755)
+    return copy, count
+
+
+def archiver_runs(kivscan, copy, count, files):
+    if os.path.exists(count):
+        os.remove(count)
+    run_measured(kivscan_args(kivscan, 1, files), copy)
+    if not os.path.exists(count):
+        return 0
+    with open(count) as f:
+        return sum(1 for _ in f)
 
 
 def main(argv):
@@ -57,67 +114,104 @@ def main(argv):
     build = os.path.abspath(args["--build"])
     corpus = os.path.abspath(args["--corpus"] or os.path.join(build, "bench", "corpus"))
     repeat = int(args["--repeat"])
-    threads = args["--threads"]
+    threads = int(args["--threads"])
     run_dir = os.path.join(build, "run")
     kivscan = os.path.join(build, "tools", "kivscan", "kivscan")
     libmagic = os.path.join(build, "bench", "kivscan", "bench_libmagic")
+    classify = os.path.join(build, "bench", "kivscan", "bench_classes")
     mgc = os.path.join(run_dir, "database", "magic", "magic.mgc")
-    for need in (kivscan, libmagic, mgc):
+    for need in (kivscan, libmagic, classify, mgc, os.path.join(run_dir, "7za")):
         if not os.path.exists(need):
             sys.stderr.write("run_bench: %s is missing: build the tree first\n" % need)
             return 2
     if not os.path.isdir(corpus):
         subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), corpus], check=True)
     files = sorted(os.path.join(d, f) for d, _, names in os.walk(corpus) for f in names)
-    listing = os.path.join(build, "bench", "corpus.list")
-    with open(listing, "w") as f:
-        f.write("".join(p + "\n" for p in files))
+    work = tempfile.mkdtemp(prefix="kivbench.")
+    try:
+        listing = os.path.join(work, "all.list")
+        with open(listing, "w") as f:
+            f.write("".join(p + "\n" for p in files))
+        sorted_out = subprocess.run([classify, listing], stdout=subprocess.PIPE, text=True, check=True).stdout
+        sets = [("all", files, listing)]
+        for cls in CLASSES:
+            members = [l.split("\t", 1)[1] for l in sorted_out.splitlines() if l.startswith(cls + "\t")]
+            path = os.path.join(work, cls + ".list")
+            with open(path, "w") as f:
+                f.write("".join(p + "\n" for p in members))
+            sets.append((cls, members, path))
+        copy, count = counting_run_dir(run_dir, work)
 
-    def engine(n):
-        def run():
-            p = subprocess.run([kivscan, "--stats", "-j", str(n), "-r", corpus], cwd=run_dir,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-            return rate_from_stats(p.stderr)
-        return run
+        def engine(n, subset):
+            def run():
+                text, _, peak, _ = run_measured(kivscan_args(kivscan, n, subset), run_dir)
+                return rate_from_stats(text) + (peak,)
+            return run
 
-    def file_command():
-        start = time.perf_counter()
-        subprocess.run(["file", "-b", "-m", mgc, "-f", listing], stdout=subprocess.DEVNULL, check=True)
-        return len(files), time.perf_counter() - start
+        def file_command(subset, path):
+            def run():
+                start = time.perf_counter()
+                subprocess.run(["file", "-b", "-m", mgc, "-f", path], stdout=subprocess.DEVNULL, check=True)
+                return len(subset), time.perf_counter() - start
+            return run
 
-    def in_process(*extra):
-        def run():
-            p = subprocess.run([libmagic, *extra, mgc, listing], stderr=subprocess.PIPE, text=True)
-            return rate_from_stats(p.stderr)
-        return run
+        print("%d files in %s, median of %d runs" % (len(files), corpus, repeat))
+        print("%-8s %6s %10s %9s %10s %10s %8s %8s %8s %8s %8s" %
+              ("", "files", "-j 1 /s", "ms/file", "-j %d /s" % threads, "file -b /s", "j1/file",
+               "j%d/file" % threads, "7za runs", "MB -j 1", "MB -j %d" % threads))
+        for name, subset, path in sets:
+            if not subset:
+                print("%-8s %6d" % (name, 0))
+                continue
+            one = median_rate(engine(1, subset), repeat)
+            many = median_rate(engine(threads, subset), repeat)
+            ref = median_rate(file_command(subset, path), repeat)
+            runs = archiver_runs(kivscan, copy, count, subset)
+            print("%-8s %6d %10.1f %9.3f %10.1f %10.1f %8.2f %8.2f %8d %8.1f %8.1f" %
+                  (name, len(subset), one[2], 1000.0 / one[2], many[2], ref[2], one[2] / ref[2], many[2] / ref[2],
+                   runs, one[3], many[3]))
 
-    rows = [("kivscan -j 1", engine(1)), ("kivscan -j %s" % threads, engine(threads)),
-            ("file -b", file_command), ("libmagic in process", in_process()),
-            ("libmagic in process, 2 handles", in_process("--mime"))]
-    results = []
-    for name, run in rows:
-        results.append((name,) + median_rate(run, repeat))
-    base = results[0][3]
-    print("%d files in %s, median of %d runs" % (len(files), corpus, repeat))
-    print("%-32s %10s %12s %14s" % ("", "seconds", "files/s", "vs kivscan -j 1"))
-    for name, n, seconds, rate in results:
-        print("%-32s %10.3f %12.1f %14.2f" % (name, seconds, rate, rate / base if base else 0.0))
-    if args["--profile"]:
-        profile(kivscan, run_dir, corpus, os.path.abspath(args["--profile"]))
+        print()
+        for name, extra in (("libmagic in process", ()), ("libmagic in process, 2 handles", ("--mime",))):
+            def run(extra=extra):
+                p = subprocess.run([libmagic, *extra, mgc, listing], stderr=subprocess.PIPE, text=True)
+                return rate_from_stats(p.stderr)
+            n, seconds, rate, _ = median_rate(run, repeat)
+            print("%-32s %10.3f s %12.1f files/s" % (name, seconds, rate))
+
+        if args["--profile"]:
+            profile(kivscan, run_dir, files, os.path.abspath(args["--profile"]), threads)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
     return 0
 
 
-def profile(kivscan, run_dir, corpus, data):
-    # -D skips the engine's start-up (30 matcher copies, 60 magic databases) so that the
-    # profile shows scanning only.
-    subprocess.run(["perf", "record", "-q", "-F", "4000", "-g", "-D", "300", "-o", data, "--", kivscan, "-j", "1",
-                    "-r", corpus], cwd=run_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    for sort in ("comm", "comm,dso"):
-        p = subprocess.run(["perf", "report", "-i", data, "--stdio", "--no-children", "-g", "none", "--sort", sort],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        lines = [l for l in p.stdout.splitlines() if l.strip() and not l.startswith("#")]
-        print("\nsamples by %s:" % sort)
-        print("\n".join(lines[:12]))
+def perf_report(data, sort, limit):
+    p = subprocess.run(["perf", "report", "-i", data, "--stdio", "--no-children", "-g", "none", "--sort", sort],
+                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    lines = [l for l in p.stdout.splitlines() if l.strip() and not l.startswith("#")]
+    return lines[:limit]
+
+
+def profile(kivscan, run_dir, files, data, threads):
+    # Three passes over the files, so that the scans outweigh the engine's start-up, which -D
+    # skips (30 matcher copies, 60 magic handles).
+    passes = files * 3
+    for n in (1, threads):
+        out = "%s.%d" % (data, n)
+        start = time.perf_counter()
+        subprocess.run(["perf", "record", "-q", "-F", "2000", "-g", "-D", "100", "-o", out, "--"] +
+                       kivscan_args(kivscan, n, passes), cwd=run_dir, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+        print("\n-j %d: %.2f s under perf (%s)" % (n, time.perf_counter() - start, out))
+        for sort in ("comm", "comm,dso"):
+            print("samples by %s:" % sort)
+            print("\n".join(perf_report(out, sort, 10)))
+    # What the N threads wait for or spend: cores kept busy, and the costliest functions.
+    _, wall, _, cpu = run_measured(kivscan_args(kivscan, threads, passes), run_dir)
+    print("\n-j %d kept %.1f of %d cores busy (%.1f CPU s in %.2f s)." % (threads, cpu / wall, threads, cpu, wall))
+    print("The costliest functions at -j %d:" % threads)
+    print("\n".join(perf_report("%s.%d" % (data, threads), "dso,sym", 15)))
 
 
 if __name__ == "__main__":

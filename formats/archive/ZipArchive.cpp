@@ -1,11 +1,14 @@
 #include "formats/archive/ZipArchive.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "engine/CommonUtils.h"
 #include "engine/Limits.h"
 #include "engine/TypeTables.h"
 #include "formats/archive/ArchiveRead.h"
+#include "formats/archive/ZipMemberReader.h"
 
 using kiv::ByteSource;
 using kiv::archive::getLE16;
@@ -158,8 +161,9 @@ ZipArchive::MemberCacheScope::~MemberCacheScope() { cachedRuns = outer_; }
 // 7za from the engine directory, run without a shell: "e -so" writes the member to standard
 // output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
 // path starting with '-' or '@' is still a path. Messages arrive in the same stream.
-void ZipArchive::run7zMember(const std::string& path, const std::string& member, std::vector<char>& out,
+void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, std::vector<char>& out,
                              int* exitStatus) {
+    const std::string& path = src.path();
     if (exitStatus) *exitStatus = -1;
     if (currentDir.empty() || path.empty()) return;
     if (cachedRuns != nullptr) {
@@ -171,21 +175,29 @@ void ZipArchive::run7zMember(const std::string& path, const std::string& member,
             }
         }
     }
-    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
     std::vector<char> bytes;
-    int status = -1;
-    if (!CommonUtils::executeCommandAndGetOutputChar(argv, bytes, kiv::limits::kCommandOutputCap, &status,
-                                                     kiv::limits::kArchiverTimeoutMs))
-        status = -1;
+    // The in-process answer stands for a successful run, so it needs an archiver that could run.
+    const bool archiverThere = ::access((currentDir + "7za").c_str(), X_OK) == 0;
+    const int status =
+        archiverThere && kiv::zip::readMemberLike7za(src, member, bytes) ? 0 : runArchiver(path, member, bytes);
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
     if (cachedRuns != nullptr) cachedRuns->push_back({path, member, std::move(bytes), status});
 }
 
-int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output) {
+int ZipArchive::runArchiver(const std::string& path, const std::string& member, std::vector<char>& out) {
+    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
+    int status = -1;
+    if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status,
+                                                     kiv::limits::kArchiverTimeoutMs))
+        status = -1;
+    return status;
+}
+
+int ZipArchive::readFilesInsideArchiveWith7z(const ByteSource& src, const std::string& member, std::string& output) {
     output.clear();
     std::vector<char> bytes;
-    run7zMember(path, member, bytes);
+    run7zMember(src, member, bytes);
     // The text keeps the shape a line reader with a 256-byte buffer gives: pieces end after a
     // newline or at 255 bytes, and each is cut at its first NUL. Binary members use the Char form.
     size_t i = 0;
@@ -202,8 +214,19 @@ int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std:
     return 1;
 }
 
+int ZipArchive::readFilesInsideArchiveWith7zChar(const ByteSource& src, const std::string& member,
+                                                 std::vector<char>& output) {
+    run7zMember(src, member, output);
+    return 1;
+}
+
+int ZipArchive::readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output) {
+    const kiv::FileByteSource src(path);
+    return readFilesInsideArchiveWith7z(src, member, output);
+}
+
 int ZipArchive::readFilesInsideArchiveWith7zChar(const std::string& path, const std::string& member,
                                                  std::vector<char>& output) {
-    run7zMember(path, member, output);
-    return 1;
+    const kiv::FileByteSource src(path);
+    return readFilesInsideArchiveWith7zChar(src, member, output);
 }

@@ -58,11 +58,16 @@ public:
         void read(const kiv::ByteSource& src, uint64_t off);
     };
 
-    // Runs 7za on one member ("e -so -p -i!member -- path") and appends its output; the exit
-    // status (waitpid form) goes to *exitStatus. Inside a MemberCacheScope a repeated request
-    // for the same path and member is answered from the first run.
-    static void run7zMember(const std::string& path, const std::string& member, std::vector<char>& out,
+    // What 7za prints for one member ("e -so -p -i!member -- src.path()"), appended to out; the
+    // exit status (waitpid form) goes to *exitStatus. Every member read goes through here: the
+    // bytes come from the in-process reader when it is sure they are exactly 7za's answer, and
+    // from a run of 7za otherwise. Inside a MemberCacheScope a repeated request for the same
+    // path and member is answered from the first one.
+    static void run7zMember(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out,
                             int* exitStatus = nullptr);
+    // The 7za run itself, with the output cap and time limit; answers the exit status, -1 when
+    // 7za could not be started.
+    static int runArchiver(const std::string& path, const std::string& member, std::vector<char>& out);
 
     // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
     // one scan asks for the same member of a package several times (password probe, content
@@ -106,8 +111,12 @@ public:
     // Runs 7za to extract one member to standard output; output holds what it printed (data
     // and messages), cut into the pieces a line reader sees and each piece cut at its first NUL.
     // Always answers 1: a missing member, tool or password shows only in the text.
-    static int readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output);
+    static int readFilesInsideArchiveWith7z(const kiv::ByteSource& src, const std::string& member, std::string& output);
     // Same, appending every printed byte to output (not cleared first).
+    static int readFilesInsideArchiveWith7zChar(const kiv::ByteSource& src, const std::string& member,
+                                                std::vector<char>& output);
+    // The same two on a path, read through a reader of their own.
+    static int readFilesInsideArchiveWith7z(const std::string& path, const std::string& member, std::string& output);
     static int readFilesInsideArchiveWith7zChar(const std::string& path, const std::string& member,
                                                 std::vector<char>& output);
 };

@@ -234,7 +234,7 @@ bool MSOffice2007::isVisioFamilyType(const std::string& contentTypes, MsOfficeTy
 std::string MSOffice2007::findMainFileFromRels(const ByteSource& src, const std::vector<std::string>& relationTypes) {
     if (!isMember(src, mainRel)) return std::string();
     std::string text;
-    ZipArchive::readFilesInsideArchiveWith7z(src.path(), mainRel, text);
+    ZipArchive::readFilesInsideArchiveWith7z(src, mainRel, text);
     text = removeErrorFrom7z(text);
     if (text.empty()) return std::string();
 
@@ -277,7 +277,7 @@ MsOfficeTypes MSOffice2007::checkOfficeType(const ByteSource& src) {
     if (mainPart.empty() || !isMember(src, mainPart)) return MSOFFICE_NONE;
 
     std::string contentTypes;
-    ZipArchive::readFilesInsideArchiveWith7z(src.path(), contentTypesXml, contentTypes);
+    ZipArchive::readFilesInsideArchiveWith7z(src, contentTypesXml, contentTypes);
     MsOfficeTypes type = MSOFFICE_NONE;
     if (isDOCXFamilyType(contentTypes, type) || isXLSXFamilyType(contentTypes, type) ||
         isPPTXFamilyType(contentTypes, type) || isVisioFamilyType(contentTypes, type))

@@ -564,6 +564,9 @@ def main(argv):
     write_dir(os.path.join(out, "config_json"), configs())
     write_dir(os.path.join(out, "ini_settings"), inis())
     write_dir(os.path.join(out, "zip_directory"), zips)
+    # Packages written by a real office suite: members the in-process reader reads whole.
+    packages_real = read_dir(os.path.join(ROOT, "tests", "engine", "detectors", "fixtures", "real"))
+    write_dir(os.path.join(out, "zip_member"), dict(zips, **{"real-" + k: v for k, v in packages_real.items()}))
     write_dir(os.path.join(out, "pe_resources"), pe_images())
     return 0
 

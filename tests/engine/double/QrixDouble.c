@@ -4,6 +4,7 @@
  *   submit=0            Qrix_SubmitFileA fails
  *   analyze=0           Qrix_Analyze fails
  *   hit=P<TAB>TYPE<TAB>EXT   one hit per line, in rank order (rank 1 first)
+ *   delay=MS            Qrix_SubmitFileA takes MS milliseconds (scans overlap for certain)
  * Every successful submission appends "<file name of this copy><TAB><path>\n" to
  * "qrix-double.log", so a test can see which slot's copy served which scan.
  * The package "QrixDefs.QXD" counts one definition per non-empty line. */
@@ -75,9 +76,22 @@ EXPORT int Qrix_LoadDefsPack(char* dir) {
     return n;
 }
 
+static int delayMs(void) {
+    FILE* f = fopen("qrix-double.ctl", "r");
+    if (!f) return 0;
+    char buf[256];
+    int ms = 0;
+    while (fgets(buf, sizeof buf, f))
+        if (strncmp(buf, "delay=", 6) == 0) ms = atoi(buf + 6);
+    fclose(f);
+    return ms;
+}
+
 EXPORT int Qrix_SubmitFileA(char* path) {
     hitCount = 0;
     if (controlSays("submit=0")) return 0;
+    int ms = delayMs();
+    if (ms > 0) usleep((useconds_t)ms * 1000);
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
     close(fd);

@@ -225,6 +225,54 @@ TEST_F(Engine, InitNeedsMagicDatabaseMatcherAndDefinitions) {
     EXPECT_NE(scan(file("x.txt", "text\n").string()), "");
 }
 
+namespace {
+
+// Lines of this process's memory map that map the named file.
+int mappingsOf(const fs::path& file) {
+    const std::string target = fs::canonical(file).string();
+    int n = 0;
+    for (const std::string& l : lines(readAll("/proc/self/maps")))
+        if (l.size() >= target.size() && l.compare(l.size() - target.size(), target.size(), target) == 0) ++n;
+    return n;
+}
+
+// init with standard error sent to a file; answers init's status and what was written there.
+int initCapturingStderr(std::string& written) {
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    FILE* capture = std::tmpfile();
+    ::dup2(::fileno(capture), 2);
+    const int rc = api().init();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::rewind(capture);
+    written.clear();
+    for (int c; (c = std::fgetc(capture)) != EOF;) written += static_cast<char>(c);
+    std::fclose(capture);
+    return rc;
+}
+
+}  // namespace
+
+TEST_F(Engine, AllHandlesShareOneMappingOfTheMagicDatabase) {
+    ASSERT_EQ(api().init(), 0);
+    EXPECT_EQ(mappingsOf(KIV_MAGIC_MGC), 1);
+    EXPECT_NE(scan(file("x.txt", "text\n").string()), "");
+    api().deinit();
+    EXPECT_EQ(mappingsOf(KIV_MAGIC_MGC), 0);
+    ASSERT_EQ(api().init(), 0);
+    EXPECT_EQ(mappingsOf(KIV_MAGIC_MGC), 1);
+    api().deinit();
+
+    // A damaged database fails init without a word: libmagic never reads it as text rules.
+    fs::remove("database/magic/magic.mgc");
+    writeFile("database/magic/magic.mgc", readAll(KIV_MAGIC_MGC).substr(0, 3000000));
+    std::string written;
+    EXPECT_EQ(initCapturingStderr(written), 1);
+    EXPECT_EQ(written, "");
+}
+
 TEST_F(Engine, InformationQueries) {
     unsigned char caps = 0xFE;
     EXPECT_EQ(api().getEngineCapabilities(&caps), 0);
@@ -282,16 +330,43 @@ TEST_F(Engine, InformationQueries) {
     EXPECT_EQ(groups, nullptr);
 }
 
-TEST_F(Engine, ScansRotateThroughTheThirtySlots) {
-    ASSERT_EQ(api().init(), 0);
-    fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
-    for (int i = 0; i < 31; ++i) ASSERT_NE(scan(f.string()), "") << i;
-    // Each copy was loaded under its private name, "lib.<slot>." and a unique suffix.
+namespace {
+
+// The matcher copy (slot) that served each logged submission, in log order. Each copy was
+// loaded under its private name, "lib.<slot>." and a unique suffix.
+std::vector<std::string> copiesUsed() {
     std::vector<std::string> copies;
     for (const std::string& l : lines(readAll("qrix-double.log"))) copies.push_back(l.substr(0, l.find('.', 4)));
-    ASSERT_EQ(copies.size(), 31u);
-    for (int i = 0; i < 30; ++i) EXPECT_EQ(copies[i], "lib." + std::to_string(i));
-    EXPECT_EQ(copies[30], "lib.0");
+    return copies;
+}
+
+}  // namespace
+
+TEST_F(Engine, ScansTakeTheFirstFreeSlot) {
+    ASSERT_EQ(api().init(), 0);
+    fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
+    // One scan at a time: always slot 0.
+    for (int i = 0; i < 31; ++i) ASSERT_NE(scan(f.string()), "") << i;
+    EXPECT_EQ(copiesUsed(), std::vector<std::string>(31, "lib.0"));
+
+    // Scans that overlap hold different slots, the lowest free ones; the 31st of 31 at once
+    // finds all busy and waits on the round-robin slot, 0 after init.
+    auto overlapping = [&](int n) {
+        fs::remove("qrix-double.log");
+        writeFile("qrix-double.ctl", "delay=500\n");
+        std::vector<std::thread> threads;
+        for (int t = 0; t < n; ++t) threads.emplace_back([&] { EXPECT_NE(scan(f.string()), ""); });
+        for (auto& th : threads) th.join();
+        std::vector<std::string> copies = copiesUsed();
+        std::sort(copies.begin(), copies.end());
+        return copies;
+    };
+    EXPECT_EQ(overlapping(4), (std::vector<std::string>{"lib.0", "lib.1", "lib.2", "lib.3"}));
+    std::vector<std::string> all;
+    for (int i = 0; i < 30; ++i) all.push_back("lib." + std::to_string(i));
+    all.push_back("lib.0");
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(overlapping(31), all);
 }
 
 TEST_F(Engine, GenericStageGivesWellFormedResults) {
