@@ -117,6 +117,7 @@ FileByteSource::FileByteSource(const std::string& path) {
         return;
     }
     size_ = static_cast<uint64_t>(st.st_size);
+    regular_ = true;
 }
 
 FileByteSource::~FileByteSource() {

@@ -35,6 +35,9 @@ public:
 
     // Number of readable bytes; 0 for anything that is not a regular file.
     uint64_t size() const { return size_; }
+    // The open file the bytes come from, for readers that need a descriptor (libmagic, qpdf,
+    // the matcher, 7za); -1 for in-memory sources.
+    virtual int descriptor() const { return -1; }
     // Path the bytes came from; empty for in-memory sources. Probes that need an outside
     // program (7za) use it and answer "no" when it is empty.
     const std::string& path() const { return path_; }
@@ -78,12 +81,16 @@ public:
 
     // False when the file could not be opened; such a source has size 0.
     bool isOpen() const { return fd_ >= 0; }
+    // True when the open file is a regular file (an empty one included).
+    bool isRegular() const { return regular_; }
+    int descriptor() const override { return fd_; }
 
 protected:
     size_t doRead(uint64_t off, void* dst, size_t n) const override;
 
 private:
     int fd_ = -1;
+    bool regular_ = false;
 };
 
 // Bytes held in memory: tests, fuzz targets, and archive members read to memory.

@@ -83,18 +83,29 @@ std::string CommonUtils::executeCommandAndGetOutput(const std::vector<std::strin
 }
 
 bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
-                                                 size_t maxBytes, int* exitStatus, unsigned timeoutMs) {
+                                                 size_t maxBytes, int* exitStatus, unsigned timeoutMs, int passFd) {
     if (argv.empty() || argv[0].empty()) return false;
+    // A copy above the standard descriptors, so that no file action before its own can
+    // overwrite it and its dup2 always changes the number (which is what clears close-on-exec).
+    int passed = -1;
+    if (passFd >= 0) {
+        passed = fcntl(passFd, F_DUPFD_CLOEXEC, kPassedFd + 1);
+        if (passed < 0) return false;
+    }
     // Close-on-exec, so that a child started by another thread at the same moment does not
     // inherit the write end and keep this reader waiting for end of file.
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        if (passed >= 0) close(passed);
+        return false;
+    }
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    if (passed >= 0) posix_spawn_file_actions_adddup2(&actions, passed, kPassedFd);
 
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
@@ -107,6 +118,7 @@ bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>&
                  : posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
+    if (passed >= 0) close(passed);
     if (rc != 0) {
         close(fds[0]);
         return false;

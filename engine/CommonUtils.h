@@ -38,9 +38,14 @@ public:
     // cannot be started; the exit status (waitpid form) goes to *exitStatus when given.
     // A non-zero timeoutMs makes the run bounded: the child is killed once it has run that long
     // or once maxBytes are kept, so neither a stuck child nor endless output can hold the caller.
+    // A passFd of 0 or more is handed to the child as its descriptor kPassedFd (see
+    // passedFdPath); every other descriptor of the engine stays close-on-exec.
     static bool executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
                                                size_t maxBytes = kiv::limits::kCommandOutputCap,
-                                               int* exitStatus = nullptr, unsigned timeoutMs = 0);
+                                               int* exitStatus = nullptr, unsigned timeoutMs = 0, int passFd = -1);
+    // The descriptor number a child gets for passFd, and the name under which it opens it.
+    static constexpr int kPassedFd = 3;
+    static const char* passedFdPath() { return "/proc/self/fd/3"; }
     // Reads one line ending in LF, CR or CRLF (ending not stored); at the end of the stream with
     // nothing read, sets eofbit. A line longer than maxLen stops after maxLen + 1 characters
     // (so the caller sees that it was too long); the rest stays unread in the stream.

@@ -2,8 +2,10 @@
 
 // Only the modern qpdf interface is used (no PointerHolder).
 #define POINTERHOLDER_TRANSITION 4
+#include <fcntl.h>
 #include <qpdf/Constants.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -344,8 +346,17 @@ PdfOpen openPdf(const ByteSource& src, bool repair) {
         // qpdf reports damage on std::cerr; the engine writes nothing.
         pdf.setSuppressWarnings(true);
         pdf.setAttemptRecovery(repair);
-        if (!src.path().empty()) {
-            pdf.processFile(src.path().c_str());
+        if (src.descriptor() >= 0) {
+            // The file the scan opened, never the name again: a name swapped for a FIFO would
+            // block qpdf's own open. The stream has its own descriptor and qpdf closes it.
+            const int fd = ::fcntl(src.descriptor(), F_DUPFD_CLOEXEC, 0);
+            if (fd < 0) return PdfOpen::Damaged;
+            FILE* stream = ::fdopen(fd, "rb");
+            if (stream == nullptr) {
+                ::close(fd);
+                return PdfOpen::Damaged;
+            }
+            pdf.processFile(src.path().c_str(), stream, true);
         } else {
             std::vector<uint8_t> bytes = src.read(0, static_cast<size_t>(src.size()));
             pdf.processMemoryFile("memory", reinterpret_cast<const char*>(bytes.data()), bytes.size());

@@ -29,10 +29,10 @@ std::map<std::string, std::vector<std::string>> listTypeIdAlterByExtension;
 
 namespace {
 
-// MAGIC_SYMLINK: scan follows a link to its target (stat, and every detector opens the
-// target), so libmagic must judge the same bytes rather than describe the link itself.
-constexpr int kMagicFlags = MAGIC_RAW | MAGIC_ERROR | MAGIC_SYMLINK;                        // 0x302
-constexpr int kMagicMimeFlags = MAGIC_MIME_TYPE | MAGIC_RAW | MAGIC_ERROR | MAGIC_SYMLINK;  // 0x312
+// libmagic reads the descriptor the scan opened (a link is already followed), so no flag for
+// links is needed.
+constexpr int kMagicFlags = MAGIC_RAW | MAGIC_ERROR;                        // 0x300
+constexpr int kMagicMimeFlags = MAGIC_MIME_TYPE | MAGIC_RAW | MAGIC_ERROR;  // 0x310
 constexpr const char* kMagicDatabase = "database/magic/magic.mgc";
 
 std::atomic<bool> gReady{false};

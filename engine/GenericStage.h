@@ -7,11 +7,6 @@
 
 namespace kiv {
 
-// True when the path can be handed to the matcher intact: no backslash (the matcher reads it
-// as a slash and would open another file), at most kQrixPathChars characters (it keeps no
-// more) and convertible to wide text in the current locale (it widens the path first).
-bool matcherCanTakePath(const char* path);
-
 // Walks the matcher's hits from the last rank (lowest points) to the first. The first walked
 // is always taken; a later one replaces it only with strictly more points, so among equal top
 // scores the highest rank wins; while both kept texts are empty any hit replaces them.

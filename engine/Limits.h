@@ -88,8 +88,6 @@ namespace kiv::limits {
 constexpr int kScanSlots = 30;
 // The matcher writes up to 4095 characters and a NUL into a caller's answer buffer.
 constexpr size_t kQrixAnswerBytes = 4096;
-// The matcher keeps paths of at most this many characters; a longer path is not handed to it.
-constexpr size_t kQrixPathChars = 259;
 // libmagic's last error text kept per thread for getLastError (longer texts are cut).
 constexpr size_t kLastErrorBytes = 1024;
 

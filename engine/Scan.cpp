@@ -1,10 +1,9 @@
 // scan: one bounded reader over the file, the detector cascade, and when no detector
 // decides, the generic stage (libmagic and the slot's matcher, mapped by the rule table and
 // corrected by the post-rules). kivFileType shares the same path to the result.
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstring>
-#include <cwchar>
+#include <string>
 #include <vector>
 
 #include "engine/ByteSource.h"
@@ -19,14 +18,6 @@
 #include "formats/archive/ZipArchive.h"
 
 namespace kiv {
-
-bool matcherCanTakePath(const char* path) {
-    if (std::strchr(path, '\\') != nullptr) return false;
-    std::mbstate_t state{};
-    const char* p = path;
-    size_t wide = std::mbsrtowcs(nullptr, &p, 0, &state);
-    return wide != static_cast<size_t>(-1) && wide <= limits::kQrixPathChars;
-}
 
 void foldMatcherAnswer(std::string& extText, std::string& typeText, std::string& magicDescription) {
     // PPSM, POTX and XLTX are not folded.
@@ -57,14 +48,24 @@ struct MagicAnswer {
     std::string mime;
 };
 
-// Under the lock of a free slot: libmagic's two answers and the matcher's best hit. False when libmagic
-// answers nothing or the matcher refuses the file; the lock is released on every path.
-bool askSlot(const char* path, MagicAnswer& magic, std::string& extText, std::string& typeText) {
+// libmagic reads a descriptor from its current offset (and puts the offset back); the
+// engine's own reads use pread, but qpdf's stream shares the offset, so each call starts at 0.
+const char* describe(magic_t handle, int fd) {
+    if (::lseek(fd, 0, SEEK_SET) != 0) return nullptr;
+    return magic_descriptor(handle, fd);
+}
+
+// Under the lock of a free slot: libmagic's two answers and the matcher's best hit, all read
+// from the descriptor the scan checked, never from the path again. False when libmagic answers
+// nothing or the matcher refuses the file; the lock is released on every path.
+bool askSlot(const ByteSource& src, MagicAnswer& magic, std::string& extText, std::string& typeText) {
+    const int fd = src.descriptor();
+    if (fd < 0) return false;
     const int slot = lockFreeSlot();
     std::lock_guard<std::mutex> lock(m_scanLock[slot], std::adopt_lock);
     if (myt[slot] == nullptr || myt_mime[slot] == nullptr) return false;  // deinit ran meanwhile
-    const char* description = magic_file(myt[slot], path);
-    const char* mime = magic_file(myt_mime[slot], path);
+    const char* description = describe(myt[slot], fd);
+    const char* mime = describe(myt_mime[slot], fd);
     const char* error = magic_error(myt[slot]);
     if (error == nullptr) error = magic_error(myt_mime[slot]);
     setLastMagicError(error);
@@ -72,19 +73,22 @@ bool askSlot(const char* path, MagicAnswer& magic, std::string& extText, std::st
     magic.description = description;
     magic.mime = mime;
 
-    if (!matcherCanTakePath(path)) return true;
+    // The matcher opens what it is given by name; this name is the open file itself, short,
+    // free of backslashes and plain ASCII, so every file reaches it.
     qrix& matcher = qxd[slot];
-    std::vector<char> writable(path, path + std::strlen(path) + 1);  // the export takes char*
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    std::vector<char> writable(self.begin(), self.end());  // the export takes char*
+    writable.push_back('\0');
     if (matcher.SubmitFileA(writable.data()) == 0) return false;
     if (matcher.Analyze() == 0) return false;
     pickBestHit([&](int mode, int index, char* out) { return matcher.GetInfo(mode, index, out); }, extText, typeText);
     return true;
 }
 
-bool genericStage(const ByteSource& src, const char* path, DetectionResult& r) {
+bool genericStage(const ByteSource& src, DetectionResult& r) {
     MagicAnswer magic;
     std::string extText, typeText;
-    if (!askSlot(path, magic, extText, typeText)) return false;
+    if (!askSlot(src, magic, extText, typeText)) return false;
     blankLineBreaks(magic.description);
     blankLineBreaks(magic.mime);
     foldMatcherAnswer(extText, typeText, magic.description);
@@ -105,14 +109,13 @@ bool scanToResult(const char* path, DetectionResult& result,
                   const std::function<void(const ByteSource&, DetectionResult&)>& refine) {
     if (path == nullptr || !engineReady()) return false;
     setLastMagicError(nullptr);
-    // Only regular files: a FIFO would block every probe that opens it, a device can read
-    // without end, and a directory has no bytes to judge.
-    struct stat st;
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-
+    // Opened once, then checked through the descriptor: every reader of this scan reads this
+    // open file, so a name swapped after the check changes nothing. Only regular files: a FIFO
+    // would block every reader, a device can read without end, and a directory has no bytes.
     FileByteSource src(path);
+    if (!src.isRegular()) return false;
     ZipArchive::MemberCacheScope archiverAnswers;
-    if (!runCascade(src, result) && !genericStage(src, path, result)) return false;
+    if (!runCascade(src, result) && !genericStage(src, result)) return false;
     if (refine) refine(src, result);
     return true;
 }

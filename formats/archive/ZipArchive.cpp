@@ -158,14 +158,11 @@ ZipArchive::MemberCacheScope::MemberCacheScope() : outer_(cachedRuns) { cachedRu
 
 ZipArchive::MemberCacheScope::~MemberCacheScope() { cachedRuns = outer_; }
 
-// 7za from the engine directory, run without a shell: "e -so" writes the member to standard
-// output, "-p" with no value keeps it from asking for a password, "--" ends the switches so a
-// path starting with '-' or '@' is still a path. Messages arrive in the same stream.
 void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, std::vector<char>& out,
                              int* exitStatus) {
     const std::string& path = src.path();
     if (exitStatus) *exitStatus = -1;
-    if (currentDir.empty() || path.empty()) return;
+    if (currentDir.empty() || src.descriptor() < 0) return;
     if (cachedRuns != nullptr) {
         for (const auto& run : *cachedRuns) {
             if (run.path == path && run.member == member) {
@@ -179,17 +176,24 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
     // The in-process answer stands for a successful run, so it needs an archiver that could run.
     const bool archiverThere = ::access((currentDir + "7za").c_str(), X_OK) == 0;
     const int status =
-        archiverThere && kiv::zip::readMemberLike7za(src, member, bytes) ? 0 : runArchiver(path, member, bytes);
+        archiverThere && kiv::zip::readMemberLike7za(src, member, bytes) ? 0 : runArchiver(src, member, bytes);
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
     if (cachedRuns != nullptr) cachedRuns->push_back({path, member, std::move(bytes), status});
 }
 
-int ZipArchive::runArchiver(const std::string& path, const std::string& member, std::vector<char>& out) {
-    const std::vector<std::string> argv = {currentDir + "7za", "e", "-so", "-p", "-i!" + member, "--", path};
+// 7za from the engine directory, run without a shell: "e -so" writes the member to standard
+// output, "-p" with no value keeps it from asking for a password, "--" ends the switches.
+// Messages arrive in the same stream. The archive is the scan's open file, inherited by the
+// child and named through /proc: 7za would expand '*' and '?' in a path (even after "--"),
+// and a name opened again could by now be another file or a FIFO.
+int ZipArchive::runArchiver(const ByteSource& src, const std::string& member, std::vector<char>& out) {
+    if (src.descriptor() < 0) return -1;
+    const std::vector<std::string> argv = {currentDir + "7za", "e",  "-so", "-p", "-i!" + member,
+                                           "--",               CommonUtils::passedFdPath()};
     int status = -1;
     if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status,
-                                                     kiv::limits::kArchiverTimeoutMs))
+                                                     kiv::limits::kArchiverTimeoutMs, src.descriptor()))
         status = -1;
     return status;
 }

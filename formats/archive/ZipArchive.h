@@ -58,16 +58,17 @@ public:
         void read(const kiv::ByteSource& src, uint64_t off);
     };
 
-    // What 7za prints for one member ("e -so -p -i!member -- src.path()"), appended to out; the
+    // What 7za prints for one member ("e -so -p -i!member -- FILE", FILE naming src's open
+    // file, never its path: 7za would expand wildcards in a path), appended to out; the
     // exit status (waitpid form) goes to *exitStatus. Every member read goes through here: the
     // bytes come from the in-process reader when it is sure they are exactly 7za's answer, and
     // from a run of 7za otherwise. Inside a MemberCacheScope a repeated request for the same
     // path and member is answered from the first one.
     static void run7zMember(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out,
                             int* exitStatus = nullptr);
-    // The 7za run itself, with the output cap and time limit; answers the exit status, -1 when
-    // 7za could not be started.
-    static int runArchiver(const std::string& path, const std::string& member, std::vector<char>& out);
+    // The 7za run itself on src's open file, with the output cap and time limit; answers the
+    // exit status, -1 when 7za could not be started or src has no open file.
+    static int runArchiver(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out);
 
     // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
     // one scan asks for the same member of a package several times (password probe, content

@@ -52,17 +52,6 @@ constexpr uint32_t kDosDirectoryAttribute = 0x10;
 constexpr uint32_t kUnixTypeMask = 0xF000;
 constexpr uint32_t kUnixRegular = 0x8000;
 
-// Extensions 7za ties to one of its other formats (its "i" listing): a file so named may be tried
-// as that format first, and a file that is both would be answered from the other reading.
-// "z01" names a volume of a split ZIP.
-constexpr const char* kOtherFormatExtensions[] = {
-    "7z",    "cab",  "001",        "bz2",        "bzip2",    "tbz2",     "tbz",      "gz",       "gzip",
-    "tgz",   "tpz",  "apk",        "lzma",       "lzma86",   "tar",      "ova",      "xz",       "txz",
-    "zst",   "tzst", "z01",        "sha256",     "sha512",   "sha384",   "sha224",   "sha1",     "sha2",
-    "sha3",  "sha",  "md5",        "blake2s",    "blake2b",  "blake2sp", "xxh64",    "crc32",    "crc64",
-    "cksum", "asc",  "sha512-224", "sha512-256", "sha3-224", "sha3-256", "sha3-384", "sha3-512",
-};
-
 struct Entry {
     const uint8_t* name;
     uint16_t nameLength;
@@ -80,15 +69,6 @@ struct Directory {
     std::vector<uint8_t> bytes;
     std::vector<Entry> entries;
 };
-
-bool tiedToOtherFormat(const std::string& path) {
-    const size_t dot = path.rfind('.');
-    const size_t slash = path.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-    const std::string ext = asciiLowerCopy(path.substr(dot + 1));
-    return std::any_of(std::begin(kOtherFormatExtensions), std::end(kOtherFormatExtensions),
-                       [&](const char* e) { return ext == e; });
-}
 
 // Extra fields made only of whole sub-blocks, none of which changes a name or a size.
 bool plainExtras(const uint8_t* p, size_t n) {
@@ -343,7 +323,6 @@ bool readDeflated(const ByteSource& src, uint64_t at, const Entry& e, std::vecto
 bool readMemberLike7za(const ByteSource& src, const std::string& pattern, std::vector<char>& out) {
     std::vector<Part> parts;
     if (pattern.empty() || !splitRequest(pattern, parts)) return false;
-    if (src.path().empty() || tiedToOtherFormat(src.path())) return false;
     const ByteView head = src.head(4);
     if (head.size < 4 || getLE32(head.data) != kLocalSig) return false;
 

@@ -11,8 +11,9 @@
 
 namespace kiv::zip {
 
-// True when `7za e -so -p -i!pattern -- src.path()` is known to print exactly one member's
-// bytes and nothing else and then exit with status 0; those bytes are appended to out. False,
+// True when `7za e -so -p -i!pattern -- FILE` is known to print exactly one member's
+// bytes and nothing else and then exit with status 0, FILE being the open file under a name
+// without an extension (as the engine hands it over); those bytes are appended to out. False,
 // with out unchanged, whenever the reader is not sure of that: the caller runs 7za.
 bool readMemberLike7za(const ByteSource& src, const std::string& pattern, std::vector<char>& out);
 

@@ -1,11 +1,10 @@
-// The generic stage's pieces: the matcher loader (with a stand-in matcher), the best-hit walk,
-// the folds, and which paths reach the matcher.
+// The generic stage's pieces: the matcher loader (with a stand-in matcher), the best-hit walk
+// and the folds.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -195,22 +194,4 @@ TEST(MagicTexts, LineBreaksBecomeBlanks) {
     EXPECT_EQ(pdf, "PDF document, version 1. ");
     EXPECT_EQ(universal, "Mach-O universal binary: [x86_64:  - a]");
     EXPECT_EQ(plain, "ASCII text, with CRLF line terminators");
-}
-
-TEST(MatcherPaths, OnlyPathsTheMatcherCanTakeWhole) {
-    std::string saved = std::setlocale(LC_CTYPE, nullptr);
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-    EXPECT_TRUE(kiv::matcherCanTakePath("/tmp/a.txt"));
-    EXPECT_FALSE(kiv::matcherCanTakePath("/tmp/a\\b/c.txt"));
-    EXPECT_TRUE(kiv::matcherCanTakePath(std::string(259, 'a').c_str()));
-    EXPECT_FALSE(kiv::matcherCanTakePath(std::string(260, 'a').c_str()));
-    // 259 characters of two bytes each: the matcher counts characters.
-    std::string wide;
-    for (int i = 0; i < 259; ++i) wide += "\xc3\xa9";
-    EXPECT_TRUE(kiv::matcherCanTakePath(wide.c_str()));
-    EXPECT_FALSE(kiv::matcherCanTakePath("/tmp/\xff.txt"));
-    std::setlocale(LC_CTYPE, "C");
-    EXPECT_TRUE(kiv::matcherCanTakePath("/tmp/plain"));
-    EXPECT_FALSE(kiv::matcherCanTakePath("/tmp/caf\xc3\xa9"));
-    std::setlocale(LC_CTYPE, saved.c_str());
 }

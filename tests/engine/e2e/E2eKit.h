@@ -3,11 +3,16 @@
 // definitions package.
 #pragma once
 
+#include <rapidjson/document.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +21,71 @@ namespace e2e {
 namespace fs = std::filesystem;
 
 inline void writeFile(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+inline std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs a program (no shell) and answers its exit status.
+inline int runTool(const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+inline std::string jsonValue(const std::string& json, const char* key) {
+    rapidjson::Document d;
+    d.Parse(json.c_str());
+    if (d.HasParseError() || !d.HasMember(key)) return "<none>";
+    const auto& v = d[key];
+    return v.IsString() ? v.GetString() : (v.IsBool() ? (v.GetBool() ? "true" : "false") : "?");
+}
+
+#ifdef KIV_KIVSCAN
+struct HostRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// Starts kivscan in dir with args; stdout and stderr go to files "<name>.out" and "<name>.err"
+// in dir.
+inline pid_t startKivscan(const fs::path& dir, const std::vector<std::string>& args, const std::string& name) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (::chdir(dir.c_str()) != 0) _exit(127);
+        FILE* out = freopen((name + ".out").c_str(), "w", stdout);
+        FILE* err = freopen((name + ".err").c_str(), "w", stderr);
+        if (!out || !err) _exit(127);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(KIV_KIVSCAN));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KIV_KIVSCAN, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Collects the output of a run that startKivscan began and that ended with waitStatus.
+inline HostRun collectKivscan(int waitStatus, const fs::path& dir, const std::string& name) {
+    HostRun r;
+    r.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+    r.out = readAll(dir / (name + ".out"));
+    r.err = readAll(dir / (name + ".err"));
+    fs::remove(dir / (name + ".out"));
+    fs::remove(dir / (name + ".err"));
+    return r;
+}
+#endif
 
 // Creates a fresh working directory named after prefix, the process and the running test.
 inline fs::path layOutWorkDir(const std::string& prefix) {

@@ -138,7 +138,7 @@ struct Differential {
             for (size_t i; (i = next.fetch_add(1)) < answered.size();) {
                 const Probe& p = answered[i];
                 std::vector<char> theirs;
-                const int status = ZipArchive::runArchiver(p.path, p.request, theirs);
+                const int status = ZipArchive::runArchiver(kiv::FileByteSource(p.path), p.request, theirs);
                 const bool succeeded = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
                 if (succeeded && theirs == p.bytes) continue;
                 std::lock_guard<std::mutex> lock(mutex);
