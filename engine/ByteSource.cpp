@@ -109,7 +109,7 @@ uint64_t ByteSource::find(const void* needle, size_t n, uint64_t from, uint64_t 
 
 WindowReader::WindowReader(const ByteSource& src, size_t window) : src_(src), window_(window) {}
 
-const uint8_t* WindowReader::view(uint64_t off, size_t n, size_t& got) {
+const uint8_t* WindowReader::refill(uint64_t off, size_t n, size_t& got) {
     const uint64_t size = src_.size();
     if (off >= size || n == 0) {
         got = 0;

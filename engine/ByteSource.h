@@ -97,11 +97,19 @@ public:
 
     // The bytes from off: got says how many of the n asked for the source holds (fewer only
     // at its end). The pointer stays valid until the next call.
-    const uint8_t* view(uint64_t off, size_t n, size_t& got);
+    const uint8_t* view(uint64_t off, size_t n, size_t& got) {
+        if (off >= start_ && off - start_ <= have_ && n <= have_ - (off - start_) && n > 0) {
+            got = n;
+            return buf_.data() + (off - start_);
+        }
+        return refill(off, n, got);
+    }
     // As readAt, with the missing bytes of a short read zero-filled.
     size_t readZ(uint64_t off, void* dst, size_t n);
 
 private:
+    const uint8_t* refill(uint64_t off, size_t n, size_t& got);
+
     const ByteSource& src_;
     size_t window_;
     std::vector<uint8_t> buf_;

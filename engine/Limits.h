@@ -67,6 +67,8 @@ constexpr unsigned kArchiverTimeoutMs = 30000;
 constexpr uint64_t kCdSectorWalkMaxSectors = 4u * 1024 * 1024;
 // PE resources: directory nodes and data entries read in one walk (real files: a few hundred).
 constexpr uint32_t kPeResourceMaxNodes = 65536;
+// PE resources: UTF-16 units of all entry names of one walk (real names are a few dozen units).
+constexpr uint64_t kPeResourceMaxNameUnits = 1024 * 1024;
 
 // Compound documents and Office.
 // Compound files: the sector allocation table is never built larger than this (enough for

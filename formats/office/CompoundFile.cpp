@@ -45,7 +45,7 @@ std::vector<unsigned char> readBytes(CFStream& stream, uint64_t offset, uint64_t
 
 CFStreamWindow::CFStreamWindow(CFStream& stream, size_t window) : stream_(stream), window_(window) {}
 
-const unsigned char* CFStreamWindow::view(uint64_t off, size_t n, size_t& got) {
+const unsigned char* CFStreamWindow::refill(uint64_t off, size_t n, size_t& got) {
     got = 0;
     if (off > INT32_MAX || n == 0) return buf_.data();
     const size_t want = static_cast<size_t>(std::min<uint64_t>(n, uint64_t{INT32_MAX} - off));

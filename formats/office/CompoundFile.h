@@ -103,9 +103,17 @@ public:
     explicit CFStreamWindow(CFStream& stream, size_t window = kiv::limits::kReadWindow);
     // The bytes from off: got says how many of the n asked for the stream delivers. The
     // pointer stays valid until the next call.
-    const unsigned char* view(uint64_t off, size_t n, size_t& got);
+    const unsigned char* view(uint64_t off, size_t n, size_t& got) {
+        if (off >= start_ && off - start_ <= have_ && n <= have_ - (off - start_)) {
+            got = n;
+            return buf_.data() + (off - start_);
+        }
+        return refill(off, n, got);
+    }
 
 private:
+    const unsigned char* refill(uint64_t off, size_t n, size_t& got);
+
     CFStream& stream_;
     size_t window_;
     std::vector<unsigned char> buf_;

@@ -372,29 +372,31 @@ bool PowerPoint2003::parsePersistDirRecord(CFStorage& root, const unsigned int& 
 }
 
 uint32_t PowerPoint2003::lookupPersistId(CFStream& doc, const PersistDirecoryRecord& record, uint32_t persistId) {
-    // A directory may claim most of the stream; its entries are walked through one window and
+    // A directory may claim most of the stream; its entries are walked a window at a time and
     // none is kept. Every u32 must lie inside the bytes the stream delivers of the record.
     CFStreamWindow in(doc);
     const uint64_t length = record.dataLength;
-    auto u32At = [&](uint64_t pos, uint32_t& value) {
+    uint64_t pos = 0;  // the next entry head, from the start of the entries
+    while (pos + 4 <= length) {
         size_t got = 0;
-        if (pos + 4 > length) return false;
-        const unsigned char* p = in.view(record.dataOffset + pos, 4, got);
-        if (got < 4) return false;
-        value = le32At(p, got, 0);
-        return true;
-    };
-    uint64_t pos = 0;
-    PersistDirectoryEntry entry;
-    while (u32At(pos, entry.persistIdAndCount)) {
-        pos += 4;
-        // The first entry that covers the id decides: persistId <= id < persistId + cPersist.
-        const uint64_t first = entry.persistId();
-        if (persistId >= first && persistId < first + entry.cPersist()) {
-            uint32_t offset = kNotFound;
-            return u32At(pos + 4 * (persistId - first), offset) ? offset : kNotFound;
+        const unsigned char* p = in.view(record.dataOffset + pos,
+                                         static_cast<size_t>(std::min<uint64_t>(length - pos, kiv::limits::kReadWindow)), got);
+        if (got < 4) return kNotFound;
+        const uint64_t windowStart = pos;
+        while (pos + 4 <= windowStart + got) {
+            PersistDirectoryEntry entry;
+            entry.persistIdAndCount = le32At(p, got, static_cast<size_t>(pos - windowStart));
+            pos += 4;
+            // The first entry that covers the id decides: persistId <= id < persistId + cPersist.
+            const uint64_t first = entry.persistId();
+            if (persistId >= first && persistId < first + entry.cPersist()) {
+                const uint64_t at = pos + 4 * (persistId - first);
+                if (at + 4 > length) return kNotFound;
+                const unsigned char* q = in.view(record.dataOffset + at, 4, got);
+                return got == 4 ? le32At(q, got, 0) : kNotFound;
+            }
+            pos += 4 * uint64_t{entry.cPersist()};
         }
-        pos += 4 * uint64_t{entry.cPersist()};
     }
     return kNotFound;
 }

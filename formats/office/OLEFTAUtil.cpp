@@ -269,7 +269,8 @@ int OLEFTAUtil::isMPP(CFStorage& root) {
     constexpr char kProject[] = "project";
     constexpr size_t keep = sizeof kMicrosoft - 2;  // the longer word, less one byte
     CFStreamWindow in(s);
-    std::string lower;
+    std::vector<char> lower(keep + kiv::limits::kReadWindow);
+    size_t carried = 0;
     bool microsoft = false, project = false;
     for (uint64_t done = 0; done < length && !(microsoft && project);) {
         size_t got = 0;
@@ -281,11 +282,13 @@ int OLEFTAUtil::isMPP(CFStorage& root) {
         }
         const unsigned char* zero = static_cast<const unsigned char*>(std::memchr(text, 0, got));
         const size_t n = zero ? static_cast<size_t>(zero - text) : got;
-        if (lower.size() > keep) lower.erase(0, lower.size() - keep);
-        for (size_t i = 0; i < n; ++i) lower.push_back(static_cast<char>(kiv::asciiToLower(text[i])));
-        microsoft = microsoft || lower.find(kMicrosoft) != std::string::npos;
-        project = project || lower.find(kProject) != std::string::npos;
+        for (size_t i = 0; i < n; ++i) lower[carried + i] = static_cast<char>(kiv::asciiToLower(text[i]));
+        const size_t have = carried + n;
+        microsoft = microsoft || memmem(lower.data(), have, kMicrosoft, sizeof kMicrosoft - 1) != nullptr;
+        project = project || memmem(lower.data(), have, kProject, sizeof kProject - 1) != nullptr;
         if (zero) break;
+        carried = std::min(keep, have);
+        std::memmove(lower.data(), lower.data() + have - carried, carried);
         done += got;
     }
     return microsoft && project ? OLE_MPP : OLE_NONE;
