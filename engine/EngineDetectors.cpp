@@ -319,8 +319,8 @@ constexpr char kEofMarker[] = "%%EOF";
 
 // Occurrences of needle in buf at or after the absolute offset next (buf starts at base), up
 // to cap + 1 in all; next moves past each one counted.
-void countIn(const uint8_t* buf, size_t got, uint64_t base, const char* needle, size_t n, uint64_t cap,
-             uint64_t& next, uint64_t& count) {
+void countIn(const uint8_t* buf, size_t got, uint64_t base, const char* needle, size_t n, uint64_t cap, uint64_t& next,
+             uint64_t& count) {
     while (count <= cap && next < base + got) {
         const size_t from = static_cast<size_t>(next > base ? next - base : 0);
         const void* p = memmem(buf + from, got - from, needle, n);

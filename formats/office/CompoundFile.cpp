@@ -58,7 +58,8 @@ const unsigned char* CFStreamWindow::refill(uint64_t off, size_t n, size_t& got)
         start_ = off;
         asked_ = fill;
         have_ = static_cast<size_t>(std::max(
-            stream_.readInto(buf_.data(), static_cast<int>(off), static_cast<int>(std::min<uint64_t>(fill, INT32_MAX))), 0));
+            stream_.readInto(buf_.data(), static_cast<int>(off), static_cast<int>(std::min<uint64_t>(fill, INT32_MAX))),
+            0));
     }
     const size_t at = static_cast<size_t>(off - start_);
     got = std::min(want, have_ - at);
@@ -423,8 +424,8 @@ int CompoundFile::readInto(unsigned char* dst, const DirectoryEntry& entry, int 
     const uint64_t want = deliverable(entry, offset, length);
     if (want == 0 || dst == nullptr) return 0;
     const std::vector<uint64_t>* list = getSecOffsetChain(entry);  // cached by deliverable
-    const uint64_t unit = entry.data.streamSize() >= static_cast<int32_t>(kMiniStreamCutoff) ? sectorSize_
-                                                                                             : shortSectorSize_;
+    const uint64_t unit =
+        entry.data.streamSize() >= static_cast<int32_t>(kMiniStreamCutoff) ? sectorSize_ : shortSectorSize_;
     std::memset(dst, 0, static_cast<size_t>(want));  // short reads stay zero
     uint64_t pos = static_cast<uint64_t>(offset);
     uint64_t done = 0;

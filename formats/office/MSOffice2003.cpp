@@ -379,8 +379,9 @@ uint32_t PowerPoint2003::lookupPersistId(CFStream& doc, const PersistDirecoryRec
     uint64_t pos = 0;  // the next entry head, from the start of the entries
     while (pos + 4 <= length) {
         size_t got = 0;
-        const unsigned char* p = in.view(record.dataOffset + pos,
-                                         static_cast<size_t>(std::min<uint64_t>(length - pos, kiv::limits::kReadWindow)), got);
+        const unsigned char* p =
+            in.view(record.dataOffset + pos,
+                    static_cast<size_t>(std::min<uint64_t>(length - pos, kiv::limits::kReadWindow)), got);
         if (got < 4) return kNotFound;
         const uint64_t windowStart = pos;
         while (pos + 4 <= windowStart + got) {
