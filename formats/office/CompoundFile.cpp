@@ -426,7 +426,6 @@ int CompoundFile::readInto(unsigned char* dst, const DirectoryEntry& entry, int 
     const std::vector<uint64_t>* list = getSecOffsetChain(entry);  // cached by deliverable
     const uint64_t unit =
         entry.data.streamSize() >= static_cast<int32_t>(kMiniStreamCutoff) ? sectorSize_ : shortSectorSize_;
-    std::memset(dst, 0, static_cast<size_t>(want));  // short reads stay zero
     uint64_t pos = static_cast<uint64_t>(offset);
     uint64_t done = 0;
     while (done < want) {
@@ -440,7 +439,8 @@ int CompoundFile::readInto(unsigned char* dst, const DirectoryEntry& entry, int 
             run += unit;
         }
         uint64_t n = std::min<uint64_t>(run, want - done);
-        src_->readAt((*list)[idx] + within, dst + done, static_cast<size_t>(n));
+        const size_t got = src_->readAt((*list)[idx] + within, dst + done, static_cast<size_t>(n));
+        std::memset(dst + done + got, 0, static_cast<size_t>(n) - got);  // short reads read as zeros
         done += n;
         pos += n;
     }

@@ -169,6 +169,28 @@ int Excel2003::searchStreamForRecord(CFStream stream, int streamSize, RecordType
     CFStreamWindow in(stream);
     int64_t offset = 0;
     while (offset < streamSize) {
+        // Valid records of other types whose header lies in the window are passed over here;
+        // parseBIFFRecord takes the others. The record keeps the type and size of the last
+        // one passed, as if each had been parsed into it.
+        size_t got = 0;
+        const unsigned char* p = in.view(static_cast<uint64_t>(offset), kiv::limits::kReadWindow, got);
+        const size_t starts = static_cast<size_t>(streamSize - offset);  // records start below this
+        size_t at = 0;
+        uint16_t lastType = 0, lastSize = 0;
+        while (at + 4 <= got && at < starts) {
+            const uint16_t t = static_cast<uint16_t>(p[at] | p[at + 1] << 8);
+            const uint16_t n = static_cast<uint16_t>(p[at + 2] | p[at + 3] << 8);
+            if (t == 0 || n > kMaxRecordData || t == stop || t == type) break;
+            lastType = t;
+            lastSize = n;
+            at += 4 + size_t{n};
+        }
+        if (at > 0) {
+            record.type = lastType;
+            record.size = lastSize;
+            offset += static_cast<int64_t>(at);
+            continue;
+        }
         short size = parseBIFFRecord(in, static_cast<int>(offset), record);
         if (size < 0 || size > kMaxRecordData) return 1;
         if (record.type == stop) return 2;
@@ -384,7 +406,13 @@ uint32_t PowerPoint2003::lookupPersistId(CFStream& doc, const PersistDirecoryRec
                     static_cast<size_t>(std::min<uint64_t>(length - pos, kiv::limits::kReadWindow)), got);
         if (got < 4) return kNotFound;
         const uint64_t windowStart = pos;
-        while (pos + 4 <= windowStart + got) {
+        const uint64_t windowEnd = windowStart + got;
+        while (pos + 4 <= windowEnd) {
+            // An entry without offsets (cPersist 0, the top 12 bits) covers no id: a run of
+            // them is passed over at a fixed stride.
+            while (pos + 4 <= windowEnd && (p[pos - windowStart + 3] | (p[pos - windowStart + 2] & 0xF0)) == 0)
+                pos += 4;
+            if (pos + 4 > windowEnd) break;
             PersistDirectoryEntry entry;
             entry.persistIdAndCount = le32At(p, got, static_cast<size_t>(pos - windowStart));
             pos += 4;
