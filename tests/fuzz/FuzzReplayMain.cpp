@@ -93,9 +93,10 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> copy(bytes);
         LLVMFuzzerTestOneInput(copy.data(), copy.size());
         ++runs;
-        const unsigned long copies = bytes.size() > kFullMutationBytes
-                                         ? std::max(1UL, mutations * kLargeMutationBytes / bytes.size())
-                                         : mutations;
+        const unsigned long copies =
+            bytes.size() > kFullMutationBytes
+                ? std::min(mutations, std::max(1UL, mutations * kLargeMutationBytes / bytes.size()))
+                : mutations;
         for (unsigned long m = 0; m < copies; ++m) {
             copy = bytes;
             damage(copy, rng);
