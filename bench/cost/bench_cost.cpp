@@ -8,8 +8,6 @@
 // The peak is the highest resident memory during the file's scans less the resident memory
 // before them; the kernel's high-water mark is reset before each file (/proc/self/clear_refs),
 // so start-up and earlier files do not count. bench/cost/run_cost.py drives it.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,17 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/HostApi.h"
+#include "tools/kivscan/HostEngine.h"
 
 namespace {
-
-struct Engine {
-    void* handle = nullptr;
-    decltype(&::init) init = nullptr;
-    decltype(&::deinit) deinit = nullptr;
-    decltype(&::scan) scan = nullptr;
-    decltype(&::freeString) freeString = nullptr;
-};
 
 // A field of /proc/self/status in bytes ("VmRSS", "VmHWM"); 0 when it cannot be read.
 uint64_t statusBytes(const char* field) {
@@ -50,16 +40,11 @@ bool resetPeak() {
     return static_cast<bool>(out.flush());
 }
 
-bool load(Engine& e) {
-    e.handle = dlopen("./kiv_engine.so", RTLD_NOW | RTLD_LOCAL);
-    if (e.handle == nullptr) {
-        std::fprintf(stderr, "bench_cost: cannot load ./kiv_engine.so: %s\n", dlerror());
+bool load(HostEngine& e) {
+    if (!openHostEngine(e)) {
+        std::fprintf(stderr, "bench_cost: cannot load %s: %s\n", kHostEngineFile, dlerror());
         return false;
     }
-    e.init = reinterpret_cast<decltype(e.init)>(dlsym(e.handle, "init"));
-    e.deinit = reinterpret_cast<decltype(e.deinit)>(dlsym(e.handle, "deinit"));
-    e.scan = reinterpret_cast<decltype(e.scan)>(dlsym(e.handle, "scan"));
-    e.freeString = reinterpret_cast<decltype(e.freeString)>(dlsym(e.handle, "freeString"));
     if (!e.init || !e.deinit || !e.scan || !e.freeString) {
         std::fprintf(stderr, "bench_cost: the engine lacks init, deinit, scan or freeString\n");
         return false;
@@ -84,7 +69,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: bench_cost [--repeat N] FILE...   (run inside an engine run directory)\n");
         return 2;
     }
-    Engine e;
+    HostEngine e;
     if (!load(e)) return 2;
     if (e.init() != 0) {
         std::fprintf(stderr, "bench_cost: the engine did not start (run it inside a run directory)\n");
