@@ -39,7 +39,7 @@ unsigned long HTMLTag::searchInBinary(const char* data, unsigned long dataLen, c
         const void* hit = std::memchr(data + from, pattern[0], last - from + 1);
         if (hit == nullptr) return kNotFound;
         const unsigned long at = static_cast<unsigned long>(static_cast<const char*>(hit) - data);
-        if (std::memcmp(data + at + 1, pattern + 1, patternLen - 1) == 0) return at;
+        if (patternLen == 1 || std::memcmp(data + at + 1, pattern + 1, patternLen - 1) == 0) return at;
         from = at + 1;
     }
     return kNotFound;
