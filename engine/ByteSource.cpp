@@ -107,6 +107,37 @@ uint64_t ByteSource::find(const void* needle, size_t n, uint64_t from, uint64_t 
     return npos;
 }
 
+WindowReader::WindowReader(const ByteSource& src, size_t window) : src_(src), window_(window) {}
+
+const uint8_t* WindowReader::refill(uint64_t off, size_t n, size_t& got) {
+    const uint64_t size = src_.size();
+    if (off >= size || n == 0) {
+        got = 0;
+        return buf_.data();
+    }
+    const uint64_t avail = size - off;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(n, avail));
+    if (!(off >= start_ && off - start_ <= have_ && want <= have_ - (off - start_))) {
+        // Refill from off: a whole window, or more for a record that is larger.
+        const size_t fill = static_cast<size_t>(std::min<uint64_t>(std::max(window_, want), avail));
+        if (buf_.size() < fill) buf_.resize(fill);
+        start_ = off;
+        have_ = src_.readAt(off, buf_.data(), fill);
+    }
+    const size_t at = static_cast<size_t>(off - start_);
+    got = std::min(want, have_ - at);
+    return buf_.data() + at;
+}
+
+size_t WindowReader::readZ(uint64_t off, void* dst, size_t n) {
+    if (n == 0) return 0;
+    size_t got = 0;
+    const uint8_t* p = view(off, n, got);
+    if (got > 0) std::memcpy(dst, p, got);
+    std::memset(static_cast<uint8_t*>(dst) + got, 0, n - got);
+    return got;
+}
+
 FileByteSource::FileByteSource(const std::string& path) {
     path_ = path;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "engine/Limits.h"
 
 namespace kiv {
 
@@ -57,6 +60,23 @@ public:
     uint64_t find(const void* needle, size_t n, uint64_t from, uint64_t window) const;
     static constexpr uint64_t npos = static_cast<uint64_t>(-1);
 
+    // What one walk over the whole file told a PDF detector: the Illustrator marker, an
+    // encryption dictionary's name and the "%%EOF" markers (counted up to a cap).
+    struct PdfFacts {
+        bool aiMarker = false;
+        bool encryptName = false;
+        uint64_t eofMarkers = 0;
+    };
+    // Answers that several detectors of one scan need and that cost a walk over the file.
+    // They belong to the source, so they live exactly as long as the scan that opened it.
+    struct Memo {
+        // ZIP end record (or "none") as found for the size in zipEndFor.
+        std::optional<uint64_t> zipEnd;
+        uint64_t zipEndFor = 0;
+        std::optional<PdfFacts> pdf;
+    };
+    Memo& memo() const { return memo_; }
+
 protected:
     ByteSource() = default;
     virtual size_t doRead(uint64_t off, void* dst, size_t n) const = 0;
@@ -68,6 +88,36 @@ private:
     mutable std::vector<uint8_t> head_;
     mutable std::vector<uint8_t> tail_;
     mutable bool headFull_ = false;  // head_ holds the whole file
+    mutable Memo memo_;
+};
+
+// Reads a source through one buffer, for walks over many small records: a record inside the
+// buffered window costs a copy, and moving past it costs one read of the next window. The
+// answers are those of ByteSource::readAt.
+class WindowReader {
+public:
+    explicit WindowReader(const ByteSource& src, size_t window = limits::kReadWindow);
+
+    // The bytes from off: got says how many of the n asked for the source holds (fewer only
+    // at its end). The pointer stays valid until the next call.
+    const uint8_t* view(uint64_t off, size_t n, size_t& got) {
+        if (off >= start_ && off - start_ <= have_ && n <= have_ - (off - start_) && n > 0) {
+            got = n;
+            return buf_.data() + (off - start_);
+        }
+        return refill(off, n, got);
+    }
+    // As readAt, with the missing bytes of a short read zero-filled.
+    size_t readZ(uint64_t off, void* dst, size_t n);
+
+private:
+    const uint8_t* refill(uint64_t off, size_t n, size_t& got);
+
+    const ByteSource& src_;
+    size_t window_;
+    std::vector<uint8_t> buf_;
+    uint64_t start_ = 0;
+    size_t have_ = 0;
 };
 
 // Reads a file with pread. Opened with O_CLOEXEC (7za children must not inherit it) and

@@ -314,6 +314,53 @@ MsOfficeTypes determineXPSFamilyType(const ByteSource& src) {
 
 // ---- PDF ----
 
+namespace {
+
+constexpr char kEncryptName[] = "Encrypt";
+constexpr char kEofMarker[] = "%%EOF";
+
+// Occurrences of needle in buf at or after the absolute offset next (buf starts at base), up
+// to cap + 1 in all; next moves past each one counted.
+void countIn(const uint8_t* buf, size_t got, uint64_t base, const char* needle, size_t n, uint64_t cap, uint64_t& next,
+             uint64_t& count) {
+    while (count <= cap && next < base + got) {
+        const size_t from = static_cast<size_t>(next > base ? next - base : 0);
+        const void* p = memmem(buf + from, got - from, needle, n);
+        if (p == nullptr) return;
+        ++count;
+        next = base + static_cast<uint64_t>(static_cast<const uint8_t*>(p) - buf) + n;
+    }
+}
+
+// The classifier and the password test both look through the whole file, the first for the
+// Illustrator marker, the second (for a damaged file) for an encryption dictionary and for
+// how many "%%EOF" markers its repair would meet. One walk answers all three, once per scan.
+const ByteSource::PdfFacts& pdfFacts(const ByteSource& src) {
+    std::optional<ByteSource::PdfFacts>& memo = src.memo().pdf;
+    if (memo) return *memo;
+    ByteSource::PdfFacts facts;
+    const uint64_t cap = kiv::limits::kPdfRepairMaxEofMarkers;
+    // Windows overlap by the longest needle less one byte, so a marker on an edge is seen.
+    constexpr size_t kOverlap = sizeof kAiMarker - 2;
+    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kiv::limits::kFindChunk, src.size())));
+    uint64_t nextEof = 0;
+    for (uint64_t pos = 0; pos < src.size();) {
+        if (facts.aiMarker && facts.encryptName && facts.eofMarkers > cap) break;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), src.size() - pos));
+        const size_t got = src.readAt(pos, buf.data(), want);
+        if (!facts.aiMarker) facts.aiMarker = memmem(buf.data(), got, kAiMarker, sizeof kAiMarker - 1) != nullptr;
+        if (!facts.encryptName)
+            facts.encryptName = memmem(buf.data(), got, kEncryptName, sizeof kEncryptName - 1) != nullptr;
+        countIn(buf.data(), got, pos, kEofMarker, sizeof kEofMarker - 1, cap, nextEof, facts.eofMarkers);
+        if (got < want || pos + got >= src.size()) break;
+        pos += got - kOverlap;
+    }
+    memo = facts;
+    return *memo;
+}
+
+}  // namespace
+
 int classifyPDFType(const ByteSource& src) {
     if (src.size() < 8) return 0;
     // EMF records may carry embedded PDF text.
@@ -331,7 +378,7 @@ int classifyPDFType(const ByteSource& src) {
         kiv::isAsciiDigit(v[5]) && v[6] != '\n' && v[6] != '\r' && v[6] != '\0' && kiv::isAsciiDigit(v[7]);
     if (!versioned) return 0;
     // Illustrator keeps its private data in a PDF and marks it "/AIMetaData" anywhere in the file.
-    return src.find(kAiMarker, sizeof kAiMarker - 1, 0, src.size()) != ByteSource::npos ? 2 : 1;
+    return pdfFacts(src).aiMarker ? 2 : 1;
 }
 
 namespace {
@@ -370,15 +417,6 @@ PdfOpen openPdf(const ByteSource& src, bool repair) {
     }
 }
 
-// Occurrences of needle in the file, counting no further than cap + 1.
-uint64_t countOccurrences(const ByteSource& src, const char* needle, size_t n, uint64_t cap) {
-    uint64_t count = 0;
-    for (uint64_t at = src.find(needle, n, 0, src.size()); at != ByteSource::npos && count <= cap;
-         at = src.find(needle, n, at + n, src.size()))
-        ++count;
-    return count;
-}
-
 }  // namespace
 
 bool isPDFPasswordProtection(const ByteSource& src) {
@@ -387,10 +425,8 @@ bool isPDFPasswordProtection(const ByteSource& src) {
     // A damaged file needs qpdf's repair, whose cost grows with the square of the "%%EOF"
     // markers. Only a file that names an encryption dictionary can be protected, and real
     // files carry a handful of markers, so repair runs only then.
-    if (src.find("Encrypt", 7, 0, src.size()) == ByteSource::npos) return false;
-    if (countOccurrences(src, "%%EOF", 5, kiv::limits::kPdfRepairMaxEofMarkers) >
-        kiv::limits::kPdfRepairMaxEofMarkers)
-        return false;
+    const ByteSource::PdfFacts& facts = pdfFacts(src);
+    if (!facts.encryptName || facts.eofMarkers > kiv::limits::kPdfRepairMaxEofMarkers) return false;
     return openPdf(src, true) == PdfOpen::Protected;
 }
 

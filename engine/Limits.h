@@ -10,6 +10,9 @@ namespace kiv::limits {
 constexpr size_t kHeadCache = 64 * 1024;
 // ByteSource::find reads in chunks of this size.
 constexpr size_t kFindChunk = 64 * 1024;
+// Record walks (ZIP headers, Excel records, persist directories) read windows of this size,
+// so that a file of many tiny records costs one read per window, not one per record.
+constexpr size_t kReadWindow = 64 * 1024;
 
 // Output kept from an outside program (7za extracting one member).
 constexpr size_t kCommandOutputCap = 16 * 1024 * 1024;
@@ -69,6 +72,8 @@ constexpr size_t kZipInflateChunk = 64 * 1024;
 constexpr uint64_t kCdSectorWalkMaxSectors = 4u * 1024 * 1024;
 // PE resources: directory nodes and data entries read in one walk (real files: a few hundred).
 constexpr uint32_t kPeResourceMaxNodes = 65536;
+// PE resources: UTF-16 units of all entry names of one walk (real names are a few dozen units).
+constexpr uint64_t kPeResourceMaxNameUnits = 1024 * 1024;
 
 // Compound documents and Office.
 // Compound files: the sector allocation table is never built larger than this (enough for
@@ -76,8 +81,6 @@ constexpr uint32_t kPeResourceMaxNodes = 65536;
 constexpr uint64_t kCfbMaxSatBytes = 64 * 1024 * 1024;
 // Compound files: directory entries read at most; real documents hold at most a few thousand.
 constexpr size_t kCfbMaxDirectoryEntries = 1 << 20;
-// Compressed-document stream of a compound file: longer ones are not taken as such documents.
-constexpr uint64_t kOleWholeStreamCap = 64 * 1024 * 1024;
 
 }  // namespace kiv::limits
 

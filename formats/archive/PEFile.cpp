@@ -116,6 +116,7 @@ bool PEFileParser::parseResourceSection(ResDirTableStructure& root) {
     std::deque<ResDirTableStructure*> queue{&root};
     std::unordered_set<uint64_t> visited;
     uint64_t items = 0;
+    uint64_t nameUnits = 0;
     while (!queue.empty()) {
         ResDirTableStructure* node = queue.front();
         queue.pop_front();
@@ -145,6 +146,10 @@ bool PEFileParser::parseResourceSection(ResDirTableStructure& root) {
             std::wstring name;
             if (nameField & kHighBit) {
                 if (!readName(base + (nameField & ~kHighBit), name)) return false;
+                // Entries may all point at one long name: what the names hold in all is
+                // capped like the node count, or a small file could fill gigabytes.
+                nameUnits += name.size();
+                if (nameUnits > kiv::limits::kPeResourceMaxNameUnits) return false;
             } else {
                 id = nameField;
             }

@@ -29,6 +29,10 @@ constexpr uint64_t kEndRecordLen = 22;
 void ZipArchive::LocalFileHeader::read(const ByteSource& src, uint64_t off) {
     uint8_t b[localHeaderLen];
     readZ(src, off, b, sizeof b);
+    parse(b);
+}
+
+void ZipArchive::LocalFileHeader::parse(const uint8_t* b) {
     signature = getLE32(b);
     versionNeeded = getLE16(b + 4);
     flags = getLE16(b + 6);
@@ -45,6 +49,10 @@ void ZipArchive::LocalFileHeader::read(const ByteSource& src, uint64_t off) {
 void ZipArchive::CentralDirFileHeader::read(const ByteSource& src, uint64_t off) {
     uint8_t b[centralDirHeaderLen];
     readZ(src, off, b, sizeof b);
+    parse(b);
+}
+
+void ZipArchive::CentralDirFileHeader::parse(const uint8_t* b) {
     signature = getLE32(b);
     versionMadeBy = getLE16(b + 4);
     versionNeeded = getLE16(b + 6);
@@ -79,18 +87,21 @@ uint64_t ZipArchive::findEndCentralDirFromBot(const ByteSource& src, uint64_t si
 }
 
 uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t size) {
+    // Headers are read through one window: a run of empty members costs one read per
+    // window, not two per member. Bytes past the end read as zeros, as with single reads.
+    kiv::WindowReader in(src);
+    uint8_t b[centralDirHeaderLen];
     uint64_t pos = 0;
     for (uint32_t records = 0; pos < size; ++records) {
         if (records >= kiv::limits::kZipForwardWalkMaxRecords) return notFound;
-        uint8_t sigBytes[4];
-        uint32_t sig = readZ(src, pos, sigBytes, 4) == 4 ? getLE32(sigBytes) : 0;
+        const uint32_t sig = in.readZ(pos, b, sizeof b) >= 4 ? getLE32(b) : 0;
         if (sig == kLocalSig) {
             LocalFileHeader h;
-            h.read(src, pos);
+            h.parse(b);
             pos += uint64_t{localHeaderLen} + h.fileNameLength + h.extraFieldLength + h.compressedSize;
         } else if (sig == kCentralSig) {
             CentralDirFileHeader h;
-            h.read(src, pos);
+            h.parse(b);
             pos += uint64_t{centralDirHeaderLen} + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
         } else if (sig == kEndSig) {
             return pos;
@@ -101,10 +112,21 @@ uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t si
     return notFound;
 }
 
-bool ZipArchive::forEachCentralDirName(const ByteSource& src, uint64_t size,
-                                       const std::function<bool(const char*, uint16_t)>& visit) {
+uint64_t ZipArchive::findEndCentralDir(const ByteSource& src, uint64_t size) {
+    // Every member-name test of a scan needs the record, and the forward walk may cross the
+    // whole file: it is looked for once per source and size.
+    ByteSource::Memo& memo = src.memo();
+    if (memo.zipEnd && memo.zipEndFor == size) return *memo.zipEnd;
     uint64_t end = findEndCentralDirFromBot(src, size);
     if (end == notFound) end = findEndCentralDirFromTop(src, size);
+    memo.zipEnd = end;
+    memo.zipEndFor = size;
+    return end;
+}
+
+bool ZipArchive::forEachCentralDirName(const ByteSource& src, uint64_t size,
+                                       const std::function<bool(const char*, uint16_t)>& visit) {
+    const uint64_t end = findEndCentralDir(src, size);
     if (end == notFound) return false;
 
     // A record cut short by the end of the file (a tiny file, or one the forward walk
@@ -114,16 +136,18 @@ bool ZipArchive::forEachCentralDirName(const ByteSource& src, uint64_t size,
     const uint16_t records = getLE16(rec + 10);
     uint64_t pos = getLE32(rec + 16);
 
-    std::vector<char> name;
+    kiv::WindowReader in(src);
     for (uint16_t count = 0; pos < end && count < records; ++count) {
-        uint8_t head[centralDirHeaderLen];
-        if (readZ(src, pos, head, sizeof head) != sizeof head || getLE32(head) != kCentralSig) return true;
+        size_t got = 0;
+        const uint8_t* head = in.view(pos, centralDirHeaderLen, got);
+        if (got != centralDirHeaderLen || getLE32(head) != kCentralSig) return true;
         const uint16_t nameLen = getLE16(head + 28);
         if (nameLen == 0) return true;
-        name.resize(nameLen);
-        if (readZ(src, pos + centralDirHeaderLen, name.data(), nameLen) != nameLen) return true;
-        pos += uint64_t{centralDirHeaderLen} + nameLen + getLE16(head + 30) + getLE16(head + 32);
-        if (!visit(name.data(), nameLen)) return true;
+        const uint64_t next = pos + centralDirHeaderLen + nameLen + getLE16(head + 30) + getLE16(head + 32);
+        const uint8_t* name = in.view(pos + centralDirHeaderLen, nameLen, got);
+        if (got != nameLen) return true;
+        pos = next;
+        if (!visit(reinterpret_cast<const char*>(name), nameLen)) return true;
     }
     return true;
 }

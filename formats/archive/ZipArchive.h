@@ -34,6 +34,8 @@ public:
         uint16_t extraFieldLength = 0;
         // Decodes the header at off; short reads leave the missing fields zero.
         void read(const kiv::ByteSource& src, uint64_t off);
+        // Decodes the 30 header bytes at b.
+        void parse(const uint8_t* b);
     };
 
     // The 46-byte central directory file header, little-endian on disk.
@@ -56,6 +58,8 @@ public:
         uint32_t externalAttributes = 0;
         uint32_t localHeaderOffset = 0;
         void read(const kiv::ByteSource& src, uint64_t off);
+        // Decodes the 46 header bytes at b.
+        void parse(const uint8_t* b);
     };
 
     // What 7za prints for one member ("e -so -p -i!member -- FILE", FILE naming src's open
@@ -95,6 +99,9 @@ public:
     // Walks local and central headers from offset 0 to the end record; notFound when the walk
     // meets anything else (data descriptors, ZIP64) or runs too long.
     static uint64_t findEndCentralDirFromTop(const kiv::ByteSource& src, uint64_t size);
+    // The end record as the name tests locate it: from the bottom, else by the forward walk.
+    // Found once per source and size; later calls answer from the source's memo.
+    static uint64_t findEndCentralDir(const kiv::ByteSource& src, uint64_t size);
     // True when the central directory lists exactly this name (byte-exact, case-sensitive).
     static bool checkFileNameExistInZip(const kiv::ByteSource& src, uint64_t size, const char* name,
                                         uint16_t nameLength);

@@ -43,6 +43,29 @@ std::vector<unsigned char> readBytes(CFStream& stream, uint64_t offset, uint64_t
 }
 }  // namespace OLEUtil
 
+CFStreamWindow::CFStreamWindow(CFStream& stream, size_t window) : stream_(stream), window_(window) {}
+
+const unsigned char* CFStreamWindow::refill(uint64_t off, size_t n, size_t& got) {
+    got = 0;
+    if (off > INT32_MAX || n == 0) return buf_.data();
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(n, uint64_t{INT32_MAX} - off));
+    const bool inside = off >= start_ && off - start_ <= have_ && want <= have_ - (off - start_);
+    // A window that stopped short ends where the stream's delivered bytes end.
+    const bool atEnd = off >= start_ && off - start_ <= have_ && have_ < asked_;
+    if (!inside && !atEnd) {
+        const size_t fill = std::max(window_, want);
+        if (buf_.size() < fill) buf_.resize(fill);
+        start_ = off;
+        asked_ = fill;
+        have_ = static_cast<size_t>(std::max(
+            stream_.readInto(buf_.data(), static_cast<int>(off), static_cast<int>(std::min<uint64_t>(fill, INT32_MAX))),
+            0));
+    }
+    const size_t at = static_cast<size_t>(off - start_);
+    got = std::min(want, have_ - at);
+    return buf_.data() + at;
+}
+
 uint16_t DirEntryData::nameLength() const { return u16At(bytes, kSize, 0x40); }
 uint32_t DirEntryData::leftSibling() const { return u32At(bytes, kSize, 0x44); }
 uint32_t DirEntryData::rightSibling() const { return u32At(bytes, kSize, 0x48); }
@@ -83,6 +106,11 @@ int CFStream::readData(char** out, int offset, int length) {
     if (out != nullptr) *out = nullptr;
     if (owner_ == nullptr) return 0;
     return owner_->readData(out, entry_, offset, length);
+}
+
+int CFStream::readInto(unsigned char* dst, int offset, int length) {
+    if (owner_ == nullptr) return 0;
+    return owner_->readInto(dst, entry_, offset, length);
 }
 
 int CFStream::getData(char** out) {
@@ -378,9 +406,7 @@ const std::vector<uint64_t>* CompoundFile::getSecOffsetChain(const DirectoryEntr
     return result;
 }
 
-int CompoundFile::readData(char** out, const DirectoryEntry& entry, int offset, int length) {
-    if (out == nullptr) return 0;
-    *out = nullptr;
+uint64_t CompoundFile::deliverable(const DirectoryEntry& entry, int offset, int length) {
     if (src_ == nullptr || offset < 0 || length < 0) return 0;
     const int32_t size = entry.data.streamSize();
     if (size <= offset) return 0;
@@ -391,10 +417,15 @@ int CompoundFile::readData(char** out, const DirectoryEntry& entry, int offset, 
     const uint64_t covered = list->size() * unit;
     uint64_t want = std::min<uint64_t>(static_cast<uint64_t>(length), static_cast<uint64_t>(size - offset));
     if (static_cast<uint64_t>(offset) >= covered) return 0;
-    want = std::min<uint64_t>(want, covered - static_cast<uint64_t>(offset));
-    if (want == 0) return 0;
+    return std::min<uint64_t>(want, covered - static_cast<uint64_t>(offset));
+}
 
-    char* buf = new char[want]();
+int CompoundFile::readInto(unsigned char* dst, const DirectoryEntry& entry, int offset, int length) {
+    const uint64_t want = deliverable(entry, offset, length);
+    if (want == 0 || dst == nullptr) return 0;
+    const std::vector<uint64_t>* list = getSecOffsetChain(entry);  // cached by deliverable
+    const uint64_t unit =
+        entry.data.streamSize() >= static_cast<int32_t>(kMiniStreamCutoff) ? sectorSize_ : shortSectorSize_;
     uint64_t pos = static_cast<uint64_t>(offset);
     uint64_t done = 0;
     while (done < want) {
@@ -408,10 +439,21 @@ int CompoundFile::readData(char** out, const DirectoryEntry& entry, int offset, 
             run += unit;
         }
         uint64_t n = std::min<uint64_t>(run, want - done);
-        src_->readAt((*list)[idx] + within, buf + done, static_cast<size_t>(n));  // short reads stay zero
+        const size_t got = src_->readAt((*list)[idx] + within, dst + done, static_cast<size_t>(n));
+        std::memset(dst + done + got, 0, static_cast<size_t>(n) - got);  // short reads read as zeros
         done += n;
         pos += n;
     }
+    return static_cast<int>(want);
+}
+
+int CompoundFile::readData(char** out, const DirectoryEntry& entry, int offset, int length) {
+    if (out == nullptr) return 0;
+    *out = nullptr;
+    const uint64_t want = deliverable(entry, offset, length);
+    if (want == 0) return 0;
+    char* buf = new char[want];
+    readInto(reinterpret_cast<unsigned char*>(buf), entry, offset, length);
     *out = buf;
     return static_cast<int>(want);
 }

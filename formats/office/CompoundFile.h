@@ -91,6 +91,35 @@ class CFStream : public CFItem {
 public:
     int readData(char** out, int offset, int length);
     int getData(char** out);
+    // As readData, into dst (at least length bytes): answers the bytes delivered.
+    int readInto(unsigned char* dst, int offset, int length);
+};
+
+// Reads a stream through one buffer, for walks over many small records: a record inside the
+// buffered window costs a copy, and moving past it one read of the next window. The bytes
+// and counts are those that CFStream::readData delivers.
+class CFStreamWindow {
+public:
+    explicit CFStreamWindow(CFStream& stream, size_t window = kiv::limits::kReadWindow);
+    // The bytes from off: got says how many of the n asked for the stream delivers. The
+    // pointer stays valid until the next call.
+    const unsigned char* view(uint64_t off, size_t n, size_t& got) {
+        if (off >= start_ && off - start_ <= have_ && n <= have_ - (off - start_)) {
+            got = n;
+            return buf_.data() + (off - start_);
+        }
+        return refill(off, n, got);
+    }
+
+private:
+    const unsigned char* refill(uint64_t off, size_t n, size_t& got);
+
+    CFStream& stream_;
+    size_t window_;
+    std::vector<unsigned char> buf_;
+    uint64_t start_ = 0;
+    size_t have_ = 0;
+    size_t asked_ = 0;
 };
 
 class CFStorage : public CFItem {
@@ -132,6 +161,8 @@ public:
     // when nothing is delivered.
     int readData(char** out, const DirectoryEntry& entry, int offset, int length);
     int getData(char** out, const DirectoryEntry& entry);
+    // As readData, into dst (at least length bytes), zero-filled where the file is short.
+    int readInto(unsigned char* dst, const DirectoryEntry& entry, int offset, int length);
 
     // Builds the child index of storage id; 0 success.
     int getChildrenTree(int id, RBTree& tree) const;
@@ -142,6 +173,8 @@ private:
     bool buildSSAT();
     bool loadDirectory();
     bool getSecIDChain(uint32_t start, std::vector<uint32_t>& out, SectorType type) const;
+    // Bytes readData would deliver for this request.
+    uint64_t deliverable(const DirectoryEntry& entry, int offset, int length);
     // Byte offsets of the entry's sectors (regular or short); cached per chain start.
     const std::vector<uint64_t>* getSecOffsetChain(const DirectoryEntry& entry);
 

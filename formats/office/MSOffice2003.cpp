@@ -139,22 +139,29 @@ std::vector<unsigned char> PowerPoint2003::concateArrays(const unsigned char* a,
 // Excel: BIFF8 record walk
 
 short Excel2003::parseBIFFRecord(CFStream& stream, int offset, Record& record) {
+    // One record: no window beyond what it asks for.
+    CFStreamWindow in(stream, 0);
+    return parseBIFFRecord(in, offset, record);
+}
+
+short Excel2003::parseBIFFRecord(CFStreamWindow& in, int offset, Record& record) {
     record.release();
     if (offset < 0) return -1;
     // Type and size, two little-endian u16; a header cut short by the stream end keeps the
     // bytes it has, as two separate reads would.
-    std::vector<unsigned char> head = OLEUtil::readBytes(stream, static_cast<uint64_t>(offset), 4);
-    if (head.size() < 3) return -1;
-    record.type = le16At(head.data(), head.size(), 0);
-    record.size = static_cast<uint16_t>(head[2] | (head.size() > 3 ? head[3] << 8 : 0));
+    size_t got = 0;
+    const unsigned char* head = in.view(static_cast<uint64_t>(offset), 4, got);
+    if (got < 3) return -1;
+    record.type = le16At(head, got, 0);
+    record.size = static_cast<uint16_t>(head[2] | (got > 3 ? head[3] << 8 : 0));
     if (record.size >= 0x8000 || record.type == 0) return -1;
     if (record.size != 0 && record.type != EOF_RECORD && record.size <= kMaxRecordData &&
         (record.type == FILEPASS || record.type == BOF)) {
-        std::vector<unsigned char> body = OLEUtil::readBytes(stream, static_cast<uint64_t>(offset) + 4, record.size);
-        if (!body.empty()) {
-            record.data = new unsigned char[body.size()];
-            std::memcpy(record.data, body.data(), body.size());
-            record.dataLength = static_cast<int>(body.size());
+        const unsigned char* body = in.view(static_cast<uint64_t>(offset) + 4, record.size, got);
+        if (got > 0) {
+            record.data = new unsigned char[got];
+            std::memcpy(record.data, body, got);
+            record.dataLength = static_cast<int>(got);
         }
     }
     return static_cast<short>(record.size);
@@ -162,9 +169,34 @@ short Excel2003::parseBIFFRecord(CFStream& stream, int offset, Record& record) {
 
 int Excel2003::searchStreamForRecord(CFStream stream, int streamSize, RecordType type, Record& record) {
     const uint16_t stop = type == FILEPASS ? WINDOW1 : EOF_RECORD;
+    // Records are parsed from a window of the stream: a workbook of millions of tiny
+    // records costs one read per window.
+    CFStreamWindow in(stream);
     int64_t offset = 0;
     while (offset < streamSize) {
-        short size = parseBIFFRecord(stream, static_cast<int>(offset), record);
+        // Valid records of other types whose header lies in the window are passed over here;
+        // parseBIFFRecord takes the others. The record keeps the type and size of the last
+        // one passed, as if each had been parsed into it.
+        size_t got = 0;
+        const unsigned char* p = in.view(static_cast<uint64_t>(offset), kiv::limits::kReadWindow, got);
+        const size_t starts = static_cast<size_t>(streamSize - offset);  // records start below this
+        size_t at = 0;
+        uint16_t lastType = 0, lastSize = 0;
+        while (at + 4 <= got && at < starts) {
+            const uint16_t t = static_cast<uint16_t>(p[at] | p[at + 1] << 8);
+            const uint16_t n = static_cast<uint16_t>(p[at + 2] | p[at + 3] << 8);
+            if (t == 0 || n > kMaxRecordData || t == stop || t == type) break;
+            lastType = t;
+            lastSize = n;
+            at += 4 + size_t{n};
+        }
+        if (at > 0) {
+            record.type = lastType;
+            record.size = lastSize;
+            offset += static_cast<int64_t>(at);
+            continue;
+        }
+        short size = parseBIFFRecord(in, static_cast<int>(offset), record);
         if (size < 0 || size > kMaxRecordData) return 1;
         if (record.type == stop) return 2;
         if (record.type == type) {
@@ -181,8 +213,9 @@ int Excel2003::searchStreamForRecordByOffset(CFStream stream, int streamSize, in
                                              RecordType type, Record& record) {
     int64_t offset = startOffset;
     if (offset < 0) return 2;
+    CFStreamWindow in(stream);
     for (int n = 0; n < maxRecords && offset <= streamSize && offset <= INT32_MAX; ++n) {
-        short size = parseBIFFRecord(stream, static_cast<int>(offset), record);
+        short size = parseBIFFRecord(in, static_cast<int>(offset), record);
         if (size < 0 || size > kMaxRecordData) return 1;
         if (record.type == type) {
             record.offset = static_cast<int>(offset);
@@ -358,23 +391,48 @@ bool PowerPoint2003::parsePersistDirRecord(CFStorage& root, const unsigned int& 
     std::memcpy(record.header, head.data(), 8);
     const uint32_t length = le32At(head.data(), head.size(), 4);
     if (uint64_t{userEditOffset} < uint64_t{persistOffset} + length) return false;
-    std::vector<unsigned char> data = OLEUtil::readBytes(doc, uint64_t{persistOffset} + 8, length);
+    // The entries are not read here: lookupPersistId walks them in place.
+    record.dataOffset = uint64_t{persistOffset} + 8;
+    record.dataLength = length;
     encryptSessionPersistIdRef = le32At(edit.data(), edit.size(), 36);
-
-    // Every u32 must lie inside the bytes actually delivered.
-    record.entries.clear();
-    size_t pos = 0;
-    while (pos + 4 <= data.size()) {
-        PersistDirectoryEntry entry;
-        entry.persistIdAndCount = le32At(data.data(), data.size(), pos);
-        pos += 4;
-        for (uint32_t k = 0; k < entry.cPersist() && pos + 4 <= data.size(); ++k) {
-            entry.offsets.push_back(le32At(data.data(), data.size(), pos));
-            pos += 4;
-        }
-        record.entries.push_back(std::move(entry));
-    }
     return true;
+}
+
+uint32_t PowerPoint2003::lookupPersistId(CFStream& doc, const PersistDirecoryRecord& record, uint32_t persistId) {
+    // A directory may claim most of the stream; its entries are walked a window at a time and
+    // none is kept. Every u32 must lie inside the bytes the stream delivers of the record.
+    CFStreamWindow in(doc);
+    const uint64_t length = record.dataLength;
+    uint64_t pos = 0;  // the next entry head, from the start of the entries
+    while (pos + 4 <= length) {
+        size_t got = 0;
+        const unsigned char* p =
+            in.view(record.dataOffset + pos,
+                    static_cast<size_t>(std::min<uint64_t>(length - pos, kiv::limits::kReadWindow)), got);
+        if (got < 4) return kNotFound;
+        const uint64_t windowStart = pos;
+        const uint64_t windowEnd = windowStart + got;
+        while (pos + 4 <= windowEnd) {
+            // An entry without offsets (cPersist 0, the top 12 bits) covers no id: a run of
+            // them is passed over at a fixed stride.
+            while (pos + 4 <= windowEnd && (p[pos - windowStart + 3] | (p[pos - windowStart + 2] & 0xF0)) == 0)
+                pos += 4;
+            if (pos + 4 > windowEnd) break;
+            PersistDirectoryEntry entry;
+            entry.persistIdAndCount = le32At(p, got, static_cast<size_t>(pos - windowStart));
+            pos += 4;
+            // The first entry that covers the id decides: persistId <= id < persistId + cPersist.
+            const uint64_t first = entry.persistId();
+            if (persistId >= first && persistId < first + entry.cPersist()) {
+                const uint64_t at = pos + 4 * (persistId - first);
+                if (at + 4 > length) return kNotFound;
+                const unsigned char* q = in.view(record.dataOffset + at, 4, got);
+                return got == 4 ? le32At(q, got, 0) : kNotFound;
+            }
+            pos += 4 * uint64_t{entry.cPersist()};
+        }
+    }
+    return kNotFound;
 }
 
 uint32_t PowerPoint2003::findOffsetToEncryptFormat(CFStorage& root) {
@@ -383,14 +441,9 @@ uint32_t PowerPoint2003::findOffsetToEncryptFormat(CFStorage& root) {
     PersistDirecoryRecord record;
     unsigned int ref = 0;
     if (!parsePersistDirRecord(root, userEdit, record, ref)) return kNotFound;
-    // The entry that covers the reference: persistId <= ref < persistId + cPersist.
-    for (const PersistDirectoryEntry& entry : record.entries) {
-        const uint64_t first = entry.persistId();
-        if (ref < first || ref >= first + entry.cPersist()) continue;
-        const uint64_t index = ref - first;
-        return index < entry.offsets.size() ? entry.offsets[static_cast<size_t>(index)] : kNotFound;
-    }
-    return kNotFound;
+    CFStream doc;
+    if (root.getStream("PowerPoint Document", doc) != 0) return kNotFound;
+    return lookupPersistId(doc, record, ref);
 }
 
 bool PowerPoint2003::getEncryptionInfo(CFStorage& root, const unsigned int& offset, unsigned int& keyLength,
@@ -403,24 +456,32 @@ bool PowerPoint2003::getEncryptionInfo(CFStorage& root, const unsigned int& offs
     if (head.size() < 8) return false;
     const uint32_t length = le32At(head.data(), head.size(), 4);
     if (uint64_t{offset} + 8 + length > static_cast<uint64_t>(streamSize)) return false;
-    std::vector<unsigned char> data = OLEUtil::readBytes(doc, uint64_t{offset} + 8, length);
-    const size_t n = data.size();
 
     // Version and flags (8 bytes), EncryptionHeaderSize, then the header: Flags, SizeExtra,
-    // AlgID, AlgIDHash, KeySize, ProviderType, two reserved words and the provider name.
+    // AlgID, AlgIDHash, KeySize, ProviderType, two reserved words and the provider name. Only
+    // the fixed fields, as much of the name as the known names span, and the verifier are
+    // read, however long the record claims to be.
+    constexpr size_t kNameAt = 44;
+    constexpr size_t kNameBytes = 94;  // the longer provider name, terminator included
+    const uint64_t data = uint64_t{offset} + 8;
+    std::vector<unsigned char> fixed = OLEUtil::readBytes(doc, data, std::min<uint64_t>(length, kNameAt + kNameBytes));
+    const size_t n = fixed.size();
     if (n < 12) return false;
-    const uint64_t headerSize = le32At(data.data(), n, 8);
+    const uint64_t headerSize = le32At(fixed.data(), n, 8);
     const uint64_t v = 12 + headerSize;  // the verifier
-    if (headerSize < 32 || v + 60 > n) return false;
-    const uint32_t algId = le32At(data.data(), n, 20);
-    const uint32_t algIdHash = le32At(data.data(), n, 24);
-    const uint32_t keyBits = le32At(data.data(), n, 28);
-    const uint32_t providerType = le32At(data.data(), n, 32);
-    keyLength = officecrypto::cryptoApiKeyLength(keyBits, data.data() + 44, static_cast<size_t>(headerSize - 32));
+    if (headerSize < 32 || v + 60 > length) return false;
+    std::vector<unsigned char> tail = OLEUtil::readBytes(doc, data + v, 60);
+    if (tail.size() < 60) return false;
+    const uint32_t algId = le32At(fixed.data(), n, 20);
+    const uint32_t algIdHash = le32At(fixed.data(), n, 24);
+    const uint32_t keyBits = le32At(fixed.data(), n, 28);
+    const uint32_t providerType = le32At(fixed.data(), n, 32);
+    keyLength = officecrypto::cryptoApiKeyLength(keyBits, fixed.data() + kNameAt,
+                                                 static_cast<size_t>(std::min<uint64_t>(headerSize - 32, kNameBytes)));
     if (algId != kAlgRC4 || algIdHash != kAlgSHA1 || providerType != kProviderRC4) return false;
-    std::memcpy(salt, data.data() + v + 4, 16);
-    std::memcpy(verifier, data.data() + v + 20, 16);
-    std::memcpy(verifierHash, data.data() + v + 40, 20);
+    std::memcpy(salt, tail.data() + 4, 16);
+    std::memcpy(verifier, tail.data() + 20, 16);
+    std::memcpy(verifierHash, tail.data() + 40, 20);
     return true;
 }
 

@@ -78,6 +78,7 @@ public:
 
     // The record's data length, or -1 when it cannot be read or is invalid.
     static short parseBIFFRecord(CFStream& stream, int offset, Record& record);
+    static short parseBIFFRecord(CFStreamWindow& stream, int offset, Record& record);
     // 0 found, 1 invalid record met, 2 not found. A FILEPASS search stops at WINDOW1,
     // any other at EOF.
     static int searchStreamForRecord(CFStream stream, int streamSize, RecordType type, Record& record);
@@ -112,15 +113,17 @@ public:
 
 class PowerPoint2003 {
 public:
+    // The head of one persist directory entry; cPersist stream offsets follow it.
     struct PersistDirectoryEntry {
         uint32_t persistIdAndCount = 0;  // persistId in the low 20 bits, cPersist in the high 12
-        std::vector<uint32_t> offsets;
         uint32_t persistId() const { return persistIdAndCount & 0xFFFFF; }
         uint32_t cPersist() const { return persistIdAndCount >> 20; }
     };
+    // Where a persist directory's entries lie in the "PowerPoint Document" stream.
     struct PersistDirecoryRecord {
         unsigned char header[8] = {};
-        std::vector<PersistDirectoryEntry> entries;
+        uint64_t dataOffset = 0;  // stream offset of the first entry
+        uint32_t dataLength = 0;  // bytes of entries the header claims
     };
 
     // The default password, UTF-16LE without terminator.
@@ -131,6 +134,9 @@ public:
     static uint32_t findOffsetToUserEditRecord(CFStorage& root);
     static bool parsePersistDirRecord(CFStorage& root, const unsigned int& userEditOffset,
                                       PersistDirecoryRecord& record, unsigned int& encryptSessionPersistIdRef);
+    // The stream offset the directory gives persistId: the first entry whose range covers it
+    // decides; 0xFFFFFFFF when none does or its offset lies past the delivered bytes.
+    static uint32_t lookupPersistId(CFStream& doc, const PersistDirecoryRecord& record, uint32_t persistId);
     // Stream offset of the encryption session record, 0xFFFFFFFF when not found.
     static uint32_t findOffsetToEncryptFormat(CFStorage& root);
     // Fills 16 bytes of salt, 16 of verifier and 20 of verifier hash.

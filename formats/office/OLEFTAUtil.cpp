@@ -225,11 +225,9 @@ int OLEFTAUtil::isJTDC(CFStorage& root) {
     CFStream s;
     if (root.getStream("JSCompDocument", s) != 0) return OLE_NONE;
     const int32_t size = s.GetDirEntryData().streamSize();
-    // Real compressed documents are far smaller than the cap; a larger stream is not one.
-    if (size > 0 && static_cast<uint64_t>(size) > kiv::limits::kOleWholeStreamCap) return OLE_NONE;
-    // Only the start is read: LZH is named by "-lh" at offset 2, and the rows tried before it
-    // sit at offset 0 and are at most 24 bytes long, so the walk over the first 64 bytes
-    // answers LZH exactly when a walk over the whole stream would.
+    // Only the start is read, whatever the stream's size: LZH is named by "-lh" at offset 2,
+    // and the rows tried before it sit at offset 0 and are at most 24 bytes long, so the walk
+    // over the first 64 bytes answers LZH exactly when a walk over the whole stream would.
     constexpr size_t kHeaderBytes = 38;
     constexpr size_t kSignatureBytes = 64;
     const uint64_t wanted = std::min<uint64_t>(size > 0 ? static_cast<uint64_t>(size) : 0,
@@ -263,15 +261,37 @@ int OLEFTAUtil::isMPP(CFStorage& root) {
     const int32_t size = s.GetDirEntryData().streamSize();
     if (length == 0 || size <= 32) return OLE_DAMAGED;
     length = std::min<uint64_t>(length, static_cast<uint64_t>(size) - 32);
-    std::vector<unsigned char> text = OLEUtil::readBytes(s, 32, length);
-    if (text.empty()) return OLE_DAMAGED;
-    std::string lower;
-    for (unsigned char c : text) {
-        if (c == 0) break;
-        lower.push_back(kiv::asciiToLower(c));
+
+    // The text runs to its first zero byte. It is read and searched a window at a time, so a
+    // length field that claims the whole stream costs one pass and one window of memory; the
+    // last bytes of each window are kept so that a word split between two is still found.
+    constexpr char kMicrosoft[] = "microsoft";
+    constexpr char kProject[] = "project";
+    constexpr size_t keep = sizeof kMicrosoft - 2;  // the longer word, less one byte
+    CFStreamWindow in(s);
+    std::vector<char> lower(keep + kiv::limits::kReadWindow);
+    size_t carried = 0;
+    bool microsoft = false, project = false;
+    for (uint64_t done = 0; done < length && !(microsoft && project);) {
+        size_t got = 0;
+        const unsigned char* text =
+            in.view(32 + done, static_cast<size_t>(std::min<uint64_t>(length - done, kiv::limits::kReadWindow)), got);
+        if (got == 0) {
+            if (done == 0) return OLE_DAMAGED;
+            break;
+        }
+        const unsigned char* zero = static_cast<const unsigned char*>(std::memchr(text, 0, got));
+        const size_t n = zero ? static_cast<size_t>(zero - text) : got;
+        for (size_t i = 0; i < n; ++i) lower[carried + i] = static_cast<char>(kiv::asciiToLower(text[i]));
+        const size_t have = carried + n;
+        microsoft = microsoft || memmem(lower.data(), have, kMicrosoft, sizeof kMicrosoft - 1) != nullptr;
+        project = project || memmem(lower.data(), have, kProject, sizeof kProject - 1) != nullptr;
+        if (zero) break;
+        carried = std::min(keep, have);
+        std::memmove(lower.data(), lower.data() + have - carried, carried);
+        done += got;
     }
-    bool project = lower.find("microsoft") != std::string::npos && lower.find("project") != std::string::npos;
-    return project ? OLE_MPP : OLE_NONE;
+    return microsoft && project ? OLE_MPP : OLE_NONE;
 }
 
 int OLEFTAUtil::isMSM(CFStorage& root) {

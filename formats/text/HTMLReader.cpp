@@ -31,8 +31,18 @@ unsigned long HTMLTag::searchInBinary(const char* data, unsigned long dataLen, c
                                       unsigned long patternLen) {
     if (patternLen == 0) return 0;
     if (data == nullptr || pattern == nullptr || patternLen > dataLen) return kNotFound;
-    const void* hit = memmem(data, dataLen, pattern, patternLen);
-    return hit ? static_cast<unsigned long>(static_cast<const char*>(hit) - data) : kNotFound;
+    // memchr to each candidate first byte, then a compare: the walk calls this from every tag
+    // over the whole rest of the text, and memchr stops at the match (the sanitizer's memmem
+    // checks the whole haystack on every call, which made the walk quadratic there).
+    const unsigned long last = dataLen - patternLen;  // the last offset a match can start at
+    for (unsigned long from = 0; from <= last;) {
+        const void* hit = std::memchr(data + from, pattern[0], last - from + 1);
+        if (hit == nullptr) return kNotFound;
+        const unsigned long at = static_cast<unsigned long>(static_cast<const char*>(hit) - data);
+        if (patternLen == 1 || std::memcmp(data + at + 1, pattern + 1, patternLen - 1) == 0) return at;
+        from = at + 1;
+    }
+    return kNotFound;
 }
 
 bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool& inScript, bool) {

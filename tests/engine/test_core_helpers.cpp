@@ -12,6 +12,7 @@
 #include "engine/ByteUtils.h"
 #include "engine/CommonUtils.h"
 #include "engine/TypeTables.h"
+#include "tests/engine/CountingSource.h"
 
 using kiv::ByteSource;
 using kiv::FileByteSource;
@@ -66,6 +67,31 @@ TEST(ByteSource, FindSeesMatchesAcrossChunkEdges) {
     kiv::ByteView v = src.head(200000);
     EXPECT_EQ(v.rfind("xx", 2), 199998u);
     EXPECT_EQ(v.find("PK", 2, 65535), kiv::ByteView::npos);
+}
+
+TEST(ByteSource, WindowReaderAnswersAsReadAtWithOneReadPerWindow) {
+    const std::vector<uint8_t> bytes = counting(300000);
+    kivtest::CountingSource src(bytes);
+    kiv::WindowReader in(src);
+    // Small records from the start to the end, some straddling window edges, cost one read
+    // per window; the answers are those of readAt, short at the end.
+    size_t got = 0;
+    for (uint64_t off = 0; off < bytes.size(); off += 46) {
+        const uint8_t* p = in.view(off, 46, got);
+        ASSERT_EQ(got, std::min<size_t>(46, bytes.size() - off));
+        ASSERT_TRUE(std::equal(p, p + got, bytes.begin() + long(off))) << off;
+    }
+    EXPECT_LE(src.reads, bytes.size() / kiv::limits::kReadWindow + 2);
+    // Larger than a window, backwards, past the end; readZ zero-fills what is missing.
+    EXPECT_EQ(in.view(1000, 200000, got)[199999], bytes[200999]);
+    EXPECT_EQ(got, 200000u);
+    EXPECT_EQ(in.view(10, 4, got)[0], bytes[10]);
+    in.view(300000, 4, got);
+    EXPECT_EQ(got, 0u);
+    uint8_t tail[8];
+    EXPECT_EQ(in.readZ(299996, tail, 8), 4u);
+    EXPECT_EQ(tail[3], bytes[299999]);
+    EXPECT_EQ(tail[4], 0);
 }
 
 TEST(ByteSource, FilesThatAreMissingOrNotRegularHaveNoBytes) {

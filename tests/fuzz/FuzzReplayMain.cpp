@@ -5,7 +5,9 @@
 //
 // A PATH is an input file or a directory of them (walked recursively; names starting with
 // '.' are skipped). With --mutations=N each input is also fed N damaged copies, each with
-// about 1% of its bytes replaced, from a fixed random seed so that a failure repeats.
+// about 1% of its bytes replaced, from a fixed random seed so that a failure repeats. Inputs
+// over 64 KiB (the costliest shapes, written at the targets' size cap) get N * 4 KiB / size
+// copies, at least one (a 1 MiB seed with N = 1000 gets 3), so that they do not dominate.
 // A crash, a sanitizer report or an abort fails the run; so does finding no input at all.
 #include <algorithm>
 #include <cstdint>
@@ -81,6 +83,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "replay: no inputs\n");
         return 1;
     }
+    constexpr size_t kFullMutationBytes = 64 * 1024;
+    constexpr size_t kLargeMutationBytes = 4 * 1024;
     std::mt19937 rng(20240101);
     unsigned long runs = 0;
     for (const fs::path& p : inputs) {
@@ -89,7 +93,11 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> copy(bytes);
         LLVMFuzzerTestOneInput(copy.data(), copy.size());
         ++runs;
-        for (unsigned long m = 0; m < mutations; ++m) {
+        const unsigned long copies =
+            bytes.size() > kFullMutationBytes
+                ? std::min(mutations, std::max(1UL, mutations * kLargeMutationBytes / bytes.size()))
+                : mutations;
+        for (unsigned long m = 0; m < copies; ++m) {
             copy = bytes;
             damage(copy, rng);
             LLVMFuzzerTestOneInput(copy.data(), copy.size());

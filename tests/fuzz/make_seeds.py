@@ -6,7 +6,8 @@
 The files mirror the unit tests' fixtures: they are built byte by byte here (compound files,
 PE resources, definitions packages, markup, mail, calendars, configuration, archives and
 media headers of every family), plus the project's samples (tools/kivscan/generate_samples.py)
-and the office fixtures written by a real office suite (tests/formats/office/fixtures/real).
+and the office fixtures written by a real office suite (tests/formats/office/fixtures/real),
+and the costliest shape of each walk at the targets' 1 MiB input cap (hostile_files.py).
 --qrixdefs adds the compiled definitions package. --tools also writes files made by the
 Debian tools of tools/bootstrap.sh (7za, zip, gcab, genisoimage, convert, lame), skipping any
 that is missing; without it the output is the same on every machine, which CTest relies on.
@@ -41,6 +42,11 @@ def _load_samples():
 
 
 SAMPLES = _load_samples()
+sys.path.insert(0, HERE)
+import hostile_files  # noqa: E402
+
+# The targets' input cap (kMaxInput): the costliest shapes are written at this size.
+FUZZ_INPUT_CAP = 1 << 20
 le16 = lambda v: struct.pack("<H", v & 0xFFFF)
 le32 = lambda v: struct.pack("<I", v & 0xFFFFFFFF)
 
@@ -568,6 +574,11 @@ def main(argv):
     packages_real = read_dir(os.path.join(ROOT, "tests", "engine", "detectors", "fixtures", "real"))
     write_dir(os.path.join(out, "zip_member"), dict(zips, **{"real-" + k: v for k, v in packages_real.items()}))
     write_dir(os.path.join(out, "pe_resources"), pe_images())
+    # The costliest shape of each walk at the input cap, for the targets that reach it.
+    for case in hostile_files.CASES:
+        data = hostile_files.case_bytes(case, FUZZ_INPUT_CAP)
+        for target in case.targets:
+            write_dir(os.path.join(out, target), {"large-" + case.name: data})
     return 0
 
 

@@ -27,12 +27,11 @@
 #include <vector>
 
 #include "engine/HostApi.h"
+#include "tools/kivscan/HostEngine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kEngineFile = "./kiv_engine.so";
 
 struct Options {
     bool recurse = false;
@@ -43,14 +42,7 @@ struct Options {
     std::vector<std::string> paths;
 };
 
-struct Engine {
-    void* handle = nullptr;
-    decltype(&::init) init = nullptr;
-    decltype(&::deinit) deinit = nullptr;
-    decltype(&::scan) scan = nullptr;
-    decltype(&::kivFileType) kivFileType = nullptr;
-    decltype(&::freeString) freeString = nullptr;
-};
+using Engine = HostEngine;
 
 void usage(FILE* to) {
     std::fprintf(to,
@@ -176,24 +168,17 @@ void explainInitFailure() {
 
 std::optional<Engine> loadEngine(bool needKivFileType) {
     Engine e;
-    if (!exists(kEngineFile)) {
+    if (!exists(kHostEngineFile)) {
         std::fprintf(stderr,
                      "kivscan: the engine library is missing (%s/kiv_engine.so): run kivscan in the engine's "
                      "working directory, %s, which ./run.sh prepares\n",
                      workingDirShown().c_str(), KIV_RUN_DIR_HINT);
         return std::nullopt;
     }
-    e.handle = dlopen(kEngineFile, RTLD_NOW | RTLD_LOCAL);
-    if (e.handle == nullptr) {
+    if (!openHostEngine(e)) {
         std::fprintf(stderr, "kivscan: cannot load the engine: %s\n", dlerror());
         return std::nullopt;
     }
-    auto sym = [&](const char* name) { return dlsym(e.handle, name); };
-    e.init = reinterpret_cast<decltype(e.init)>(sym("init"));
-    e.deinit = reinterpret_cast<decltype(e.deinit)>(sym("deinit"));
-    e.scan = reinterpret_cast<decltype(e.scan)>(sym("scan"));
-    e.kivFileType = reinterpret_cast<decltype(e.kivFileType)>(sym("kivFileType"));
-    e.freeString = reinterpret_cast<decltype(e.freeString)>(sym("freeString"));
     if (!e.init || !e.deinit || !e.scan || !e.freeString || (needKivFileType && !e.kivFileType)) {
         std::fprintf(stderr, "kivscan: the engine library lacks an entry point (%s)\n",
                      needKivFileType && !e.kivFileType ? "kivFileType" : "init, deinit, scan or freeString");

@@ -1,5 +1,6 @@
 // PDF: the header window and version test, the Illustrator marker, and the password test on
 // documents encrypted by the qpdf command.
+#include "tests/engine/CountingSource.h"
 #include "tests/engine/detectors/DetectorTestKit.h"
 
 using namespace dettest;
@@ -129,4 +130,26 @@ TEST(PdfPassword, DamagedFilesAreRepairedOnlyWhenCheap) {
     std::string hostile = "%PDF-1.4\n/Encrypt\n";
     for (int i = 0; i < 2000; ++i) hostile += "%%EOF\n";
     EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(hostile))));
+
+    // The cap counts every marker once, also those on a window edge: 1024 in all still
+    // repair, 1025 do not.
+    size_t have = 0;
+    for (size_t p = text.find("%%EOF"); p != std::string::npos; p = text.find("%%EOF", p + 5)) ++have;
+    for (size_t total : {1024u, 1025u}) {
+        std::string padded = text + std::string(65533 - text.size(), ' ') + "%%EOF";  // across 65536
+        for (size_t i = have + 1; i < total; ++i) padded += "\n%%EOF";
+        EXPECT_EQ(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(padded))), total == 1024) << total;
+    }
+}
+
+TEST(PdfCost, OneWalkServesTheClassifierAndThePasswordTest) {
+    // Damaged, naming an encryption dictionary, with too many markers for the repair, all at
+    // the end: the Illustrator, "Encrypt" and "%%EOF" searches each used to read it all.
+    std::string s = "%PDF-1.4\n" + std::string(1 << 20, 'x') + "/Encrypt\n";
+    for (int i = 0; i < 1025; ++i) s += "%%EOF\n";
+    kivtest::CountingSource src(bytes(s));
+    EXPECT_EQ(classifyPDFType(src), 1);
+    EXPECT_FALSE(isPDFPasswordProtection(src));
+    // One walk, and the copy qpdf opens from memory.
+    EXPECT_LE(src.bytesRead, 2 * s.size() + 2 * kiv::limits::kReadWindow);
 }

@@ -102,6 +102,16 @@ TEST(PeResources, BrokenTreesFail) {
     RsrcBuilder wider(kVA);
     wider.dir(0, 65535, 65535, {}).s.pad(16 + 8 * 131070);
     EXPECT_FALSE(parses(peWithRsrc(wider.s.b)));
+
+    // Entries sharing one name of 65535 units (65536 with the 0 kept): 16 fill the cap on
+    // what the names hold, 17 are refused.
+    for (uint16_t named : {16, 17}) {
+        RsrcBuilder shared(kVA);
+        const uint32_t nameAt = 16 + 8 * named + 16;
+        shared.dir(0, named, 0, std::vector<std::pair<uint32_t, uint32_t>>(named, {kSubdir | nameAt, nameAt - 16}));
+        shared.dataEntry(nameAt - 16, 0, 0).s.le16(nameAt, 0xFFFF).pad(nameAt + 2 + 2 * 0xFFFF + 8);
+        EXPECT_EQ(parses(peWithRsrc(shared.s.b)), named == 16) << named;
+    }
 }
 
 TEST(PeSfx, ResourceSearchStopsAtTheEnd) {

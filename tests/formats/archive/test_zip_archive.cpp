@@ -2,6 +2,7 @@
 // extraction through 7za, on byte-written archives and on ones made by zip and python3.
 #include "ArchiveTestKit.h"
 #include "engine/Limits.h"
+#include "tests/engine/CountingSource.h"
 
 using namespace kit;
 
@@ -104,6 +105,36 @@ TEST(ZipNames, ExactBytesOnly) {
     EXPECT_TRUE(ZipArchive::checkFileNameExistInZip(plain, plain.size(), "META-INF/MANIFEST.MF", 20));
     EXPECT_TRUE(ZipArchive::checkFileNameExistInZip(stream, stream.size(), "x/y.txt", 7));
     EXPECT_EQ(ZipArchive::findEndCentralDirFromTop(stream, stream.size()), ZipArchive::notFound);
+}
+
+TEST(ZipCost, WalksReadWindowsAndTheEndRecordIsFoundOncePerScan) {
+    // 100000 empty members, then the directory and its end record, then junk that hides the
+    // record from the back: only the forward walk finds it.
+    const size_t members = 100000;
+    ByteBuilder z;
+    for (size_t i = 0; i < members; ++i) z.le32(i * 30, 0x04034B50);
+    z.pad(members * 30);
+    // Directory names across window edges, the last one longer than a window.
+    const std::vector<std::string> names = {std::string(60000, 'n'), "[Content_Types].xml", std::string(65535, 'm')};
+    const size_t cd = z.size();
+    for (const std::string& n : names) {
+        const size_t at = z.size();
+        z.le32(at, 0x02014B50).le16(at + 28, uint16_t(n.size())).str(at + 46, n);
+    }
+    const size_t end = z.size();
+    z.le32(end, 0x06054B50).le16(end + 10, 3).le32(end + 16, uint32_t(cd)).pad(end + 22 + 70000);
+
+    kivtest::CountingSource src(z.b);
+    EXPECT_EQ(ZipArchive::findEndCentralDir(src, z.size()), end);
+    const uint64_t walk = src.reads;
+    EXPECT_LE(walk, z.size() / kiv::limits::kReadWindow + 8);  // before: two reads per member
+    EXPECT_TRUE(ZipArchive::checkFileNameExistInZip(src, z.size(), "[Content_Types].xml", 19));
+    EXPECT_TRUE(ZipArchive::checkFileNameExistInZip(src, z.size(), names[2].data(), 65535));
+    EXPECT_FALSE(ZipArchive::checkFileNameExistInZip(src, z.size(), "_rels/.rels", 11));
+    // Each name test reads the directory only: a few windows, never the walk again.
+    EXPECT_LE(src.reads - walk, 3u * 8);
+    // Another size is another question.
+    EXPECT_EQ(ZipArchive::findEndCentralDir(src, cd), ZipArchive::notFound);
 }
 
 TEST(ZipExtract, MemberToMemoryWithoutShell) {

@@ -184,6 +184,7 @@ struct PptOptions {
     uint32_t sessionOffsetOverride = 0;
     bool headerSizeOverride = false;
     uint32_t headerSize = 0;
+    uint32_t zeroHeads = 0;  // empty persist entries before the real ones
 };
 
 // Document stream: a dummy record, the encryption session, the persist directory (ids 1 and
@@ -211,7 +212,8 @@ PptLayout pptDocument(const VerifierBlob& blob, const PptOptions& o) {
     const uint32_t persist = static_cast<uint32_t>(d.size());
     add16(d, 0);
     add16(d, 0x1772);
-    add32(d, 16);
+    add32(d, 16 + 4 * o.zeroHeads);
+    d.resize(d.size() + 4 * size_t{o.zeroHeads}, 0);
     add32(d, 1 | (1u << 20));
     add32(d, 0);
     add32(d, 2 | (1u << 20));
@@ -642,6 +644,66 @@ TEST(PowerPointEncryption, AnythingMissingCountsAsNotEncrypted) {
         detectStreams({stream("Current User", currentUser(bad.userEdit)), stream("PowerPoint Document", bad.document)})
             .encrypted);
 }
+
+// The record walks read their streams a window at a time; records, entries and words that
+// straddle a window edge count as they always did.
+TEST(OleCost, WalksAcrossWindowEdges) {
+    // Excel: the FILEPASS header straddles the first window edge (65534); a WINDOW1 before it
+    // still ends the search.
+    Bytes w = record(Excel2003::BOF, bofData());
+    Bytes two = record(0x00E1, {0, 0});
+    w.insert(w.end(), two.begin(), two.end());
+    for (int i = 0; i < 16377; ++i) add32(w, 0x00E1);
+    ASSERT_EQ(w.size(), 65534u);
+    Bytes xorPass = record(Excel2003::FILEPASS, {0, 0, 0x34, 0x12, 0x78, 0x56});
+    Bytes window = record(Excel2003::WINDOW1, Bytes(18, 0));
+    Bytes encrypted = w, windowFirst = w;
+    encrypted.insert(encrypted.end(), xorPass.begin(), xorPass.end());
+    windowFirst.insert(windowFirst.end(), window.begin(), window.end());
+    windowFirst.insert(windowFirst.end(), xorPass.begin(), xorPass.end());
+    EXPECT_TRUE(detectWorkbook(encrypted).encrypted);
+    EXPECT_FALSE(detectWorkbook(windowFirst).encrypted);
+
+    // PowerPoint: 40000 empty entries before the two real ones; the session is still found,
+    // and not when the claimed length stops before its offset.
+    PptOptions many;
+    many.zeroHeads = 40000;
+    EXPECT_TRUE(detectPpt(kApi128Other, many).encrypted);
+    PptLayout cut = pptDocument(kApi128Other, many);
+    const uint32_t persistAt = cut.userEdit - 24 - 4 * many.zeroHeads;
+    cut.document[persistAt + 4] -= 1;  // the last offset is no longer whole
+    EXPECT_FALSE(
+        detectStreams({stream("Current User", currentUser(cut.userEdit)), stream("PowerPoint Document", cut.document)})
+            .encrypted);
+
+    // Project: a length that claims 2 GiB over a text whose words straddle the edge; a zero
+    // byte ends the text.
+    auto project = [](const std::string& text) {
+        Bytes c(28, 0);
+        add32(c, 0x7FFFFFF0);
+        c.insert(c.end(), text.begin(), text.end());
+        return detectStreams({stream("\x01"
+                                     "CompObj",
+                                     c)})
+            .code;
+    };
+    EXPECT_EQ(project(std::string(65532, 'x') + "Microsoft Project"), OLE_MPP);
+    EXPECT_EQ(project(std::string(65532, 'x') + "Micro" + std::string(1, '\0') + "soft Project"), OLE_NONE);
+    EXPECT_EQ(project(std::string(200000, 'x') + "PROJECT by microsoft"), OLE_MPP);
+
+    // A compressed-document stream is judged on its start whatever size it claims (here past
+    // 64 MiB over a chain of a few sectors).
+    Bytes lzh = {0x20, 0x00, '-', 'l', 'h', '5', '-'};
+    lzh.resize(10000, 0);
+    Plan plan;
+    plan.entries = {stream("JSCompDocument", lzh)};
+    Cfb cfb = makeCfb(plan);
+    cfb.setDir32(1, 0x78, 65u << 20);
+    EXPECT_EQ(detect(cfb.bytes).code, OLE_JTDC);
+}
+
+// Random corruption of 1% of the bytes of files that exercise every test: whatever the
+// answer, the detectors stay inside the data (the sanitizer build checks it).
 
 // Random corruption of 1% of the bytes of files that exercise every test: the detectors stay
 // inside the data (the sanitizer build checks it), and every answer is a whole one: refused

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "formats/text/HTMLReader.h"
+#include <random>
+
 #include "TextTestUtil.h"
+#include "formats/text/HTMLReader.h"
 
 namespace {
 
@@ -111,6 +113,19 @@ TEST(TagReader, SearchInBinary) {
     EXPECT_EQ(HTMLTag::searchInBinary(data, 6, "yz", 2), ~0UL);
     EXPECT_EQ(HTMLTag::searchInBinary(data, 1, "ab", 2), ~0UL);
     EXPECT_EQ(HTMLTag::searchInBinary(data, 6, "q", 0), 0UL);
+    // Against a naive search, over texts and patterns of a tiny alphabet (many partial
+    // matches, repeats, matches at both ends).
+    std::mt19937 rng(5);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(rng() % 40, 'a'), pattern(1 + rng() % 4, 'a');
+        for (char& c : text) c = "ab-\0"[rng() % 4];
+        for (char& c : pattern) c = "ab-"[rng() % 3];
+        unsigned long naive = ~0UL;
+        for (size_t i = 0; i + pattern.size() <= text.size() && naive == ~0UL; ++i)
+            if (text.compare(i, pattern.size(), pattern) == 0) naive = i;
+        ASSERT_EQ(HTMLTag::searchInBinary(text.data(), text.size(), pattern.data(), pattern.size()), naive)
+            << text << " / " << pattern;
+    }
 }
 
 // Many '<' before one distant '>' with a refusing byte: the walk must stay linear, and the
