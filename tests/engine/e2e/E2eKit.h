@@ -3,6 +3,7 @@
 // definitions package.
 #pragma once
 
+#include <dlfcn.h>
 #include <rapidjson/document.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,11 +17,33 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/HostApi.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
 
 inline void writeFile(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+// The built engine, loaded once per process as a host loads it, with the entries most tests
+// call; each test runs init and deinit itself.
+struct EngineApi {
+    void* handle = dlopen(KIV_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
+    template <class F>
+    F bind(const char* name) {
+        return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
+    }
+    decltype(&::init) init = bind<decltype(&::init)>("init");
+    decltype(&::deinit) deinit = bind<decltype(&::deinit)>("deinit");
+    decltype(&::scan) scan = bind<decltype(&::scan)>("scan");
+    decltype(&::kivFileType) kivFileType = bind<decltype(&::kivFileType)>("kivFileType");
+    decltype(&::freeString) freeString = bind<decltype(&::freeString)>("freeString");
+};
+
+inline EngineApi& engine() {
+    static EngineApi a;
+    return a;
+}
 
 inline std::string readAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);

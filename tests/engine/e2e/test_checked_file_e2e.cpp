@@ -3,7 +3,6 @@
 // answer of the same file under a plain short name, and a name swapped for a FIFO after the
 // scan's check cannot block it. Through the built kiv_engine.so with the real matcher, its
 // definitions and 7za.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,7 +14,6 @@
 #include <clocale>
 #include <thread>
 
-#include "engine/HostApi.h"
 #include "tests/engine/e2e/E2eKit.h"
 
 namespace fs = std::filesystem;
@@ -23,22 +21,7 @@ namespace fs = std::filesystem;
 #ifdef KIV_QRIXLIB
 namespace {
 
-struct EngineApi {
-    void* handle = dlopen(KIV_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
-    template <class F>
-    F bind(const char* name) {
-        return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
-    }
-    decltype(&::init) init = bind<decltype(&::init)>("init");
-    decltype(&::deinit) deinit = bind<decltype(&::deinit)>("deinit");
-    decltype(&::scan) scan = bind<decltype(&::scan)>("scan");
-    decltype(&::freeString) freeString = bind<decltype(&::freeString)>("freeString");
-};
-
-EngineApi& engine() {
-    static EngineApi a;
-    return a;
-}
+using e2e::engine;
 
 std::string conformanceFile(const std::string& name) {
     return std::string(KIV_SOURCE_DIR) + "/tests/conformance/files/" + name;

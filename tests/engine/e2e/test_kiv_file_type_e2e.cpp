@@ -18,23 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Api {
-    void* handle = dlopen(KIV_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
-    template <class F>
-    F bind(const char* name) {
-        return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
-    }
-    decltype(&::init) init = bind<decltype(&::init)>("init");
-    decltype(&::deinit) deinit = bind<decltype(&::deinit)>("deinit");
-    decltype(&::scan) scan = bind<decltype(&::scan)>("scan");
-    decltype(&::kivFileType) kivFileType = bind<decltype(&::kivFileType)>("kivFileType");
-    decltype(&::freeString) freeString = bind<decltype(&::freeString)>("freeString");
-};
-
-Api& api() {
-    static Api a;
-    return a;
-}
+e2e::EngineApi& api() { return e2e::engine(); }
 
 using e2e::writeFile;
 
