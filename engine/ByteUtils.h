@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 class ByteUtils {
 public:
@@ -52,15 +53,15 @@ inline bool checkedMul(uint64_t a, uint64_t b, uint64_t& out) { return !__builti
 
 // ASCII-only character classes: the locale is process-wide and set from the environment,
 // so the <cctype> functions must not decide what a file's bytes mean.
-inline bool isAsciiUpper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
-inline bool isAsciiLower(unsigned char c) { return c >= 'a' && c <= 'z'; }
-inline bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-inline bool isAsciiAlpha(unsigned char c) { return isAsciiUpper(c) || isAsciiLower(c); }
-inline bool isAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool isAsciiAlnum(unsigned char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
-inline bool isAsciiPrint(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
-inline char asciiToUpper(unsigned char c) { return static_cast<char>(isAsciiLower(c) ? c - 32 : c); }
-inline char asciiToLower(unsigned char c) { return static_cast<char>(isAsciiUpper(c) ? c + 32 : c); }
+constexpr bool isAsciiUpper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool isAsciiLower(unsigned char c) { return c >= 'a' && c <= 'z'; }
+constexpr bool isAsciiDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+constexpr bool isAsciiAlpha(unsigned char c) { return isAsciiUpper(c) || isAsciiLower(c); }
+constexpr bool isAsciiSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool isAsciiAlnum(unsigned char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
+constexpr bool isAsciiPrint(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+constexpr char asciiToUpper(unsigned char c) { return static_cast<char>(isAsciiLower(c) ? c - 32 : c); }
+constexpr char asciiToLower(unsigned char c) { return static_cast<char>(isAsciiUpper(c) ? c + 32 : c); }
 // The text with its ASCII letters in upper (lower) case; every other byte unchanged.
 inline std::string asciiUpperCopy(std::string text) {
     for (char& c : text) c = asciiToUpper(static_cast<unsigned char>(c));
@@ -69,6 +70,27 @@ inline std::string asciiUpperCopy(std::string text) {
 inline std::string asciiLowerCopy(std::string text) {
     for (char& c : text) c = asciiToLower(static_cast<unsigned char>(c));
     return text;
+}
+// True when a and b are equal once their ASCII letters are lower-cased. Bytes that are already
+// equal are not folded, so a name written in the case of the literal costs one compare a byte.
+// It compares in place: hot walks need no lower-case copy of each name.
+inline bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && asciiToLower(static_cast<unsigned char>(a[i])) != asciiToLower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+// True when needle occurs in text, ignoring the case of ASCII letters.
+inline bool containsIgnoringAsciiCase(std::string_view text, std::string_view needle) {
+    if (needle.empty()) return true;
+    if (needle.size() > text.size()) return false;
+    const char first = asciiToLower(static_cast<unsigned char>(needle[0]));
+    for (size_t at = 0; at + needle.size() <= text.size(); ++at)
+        if (asciiToLower(static_cast<unsigned char>(text[at])) == first &&
+            equalsIgnoringAsciiCase(text.substr(at, needle.size()), needle))
+            return true;
+    return false;
 }
 
 }  // namespace kiv

@@ -12,10 +12,27 @@ namespace {
 // The first line must name the calendar within this many bytes.
 constexpr size_t kHeaderProbe = 2048;
 
-bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
+constexpr bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 
-bool holdsCalendarBegin(const std::string& line) {
-    return line.find("BEGIN") != std::string::npos && line.find("VCALENDAR") != std::string::npos;
+// Bytes that start and end tokens: one look-up per byte of every content line.
+enum LineByte : uint8_t {
+    kTokenStart = 1,  // letters and digits
+    kTokenEnd = 2,    // blanks, ':', ';', CR and LF
+};
+struct LineBytes {
+    uint8_t of[256];
+    constexpr LineBytes() : of{} {
+        for (int i = 0; i < 256; ++i) {
+            const unsigned char c = static_cast<unsigned char>(i);
+            if (kiv::isAsciiAlnum(c)) of[i] |= kTokenStart;
+            if (isBlank(c) || c == ':' || c == ';' || c == '\r' || c == '\n') of[i] |= kTokenEnd;
+        }
+    }
+};
+constexpr LineBytes kLineBytes;
+
+bool holdsCalendarBegin(std::string_view line) {
+    return line.find("BEGIN") != std::string_view::npos && line.find("VCALENDAR") != std::string_view::npos;
 }
 
 }  // namespace
@@ -54,81 +71,81 @@ void CalendarReader::assignStringToObject(std::string line, int first, int last,
 
 // A token starts at a letter or digit and runs to a blank, ':', ';', CR, LF or the end of the
 // line, so "=" and "/" stay inside it; a later token for name or value replaces the earlier.
-iCalendarObject CalendarReader::tokenise(const std::string& line) {
-    iCalendarObject obj;
+// Outside a token every other byte is passed over.
+CalendarReader::Record CalendarReader::tokenise(std::string_view line) {
+    using kiv::equalsIgnoringAsciiCase;
+    const auto& cls = kLineBytes.of;
+    Record rec;
     AssignToValue target = ASSIGN_NAME;
-    bool open = false;
-    size_t start = 0;
-    auto store = [&](size_t end) {
-        if (open) assignStringToObject(line.substr(start, end - start), obj, target);
-        open = false;
-    };
-    for (size_t i = 0; i <= line.size(); ++i) {
-        const unsigned char c = i < line.size() ? static_cast<unsigned char>(line[i]) : 0;
-        if (i == line.size() || c == '\n' || c == '\r') {
-            store(i);
-            break;
-        }
-        if (open && isBlank(c)) {
-            store(i);
-            continue;
-        }
-        if (!open && kiv::isAsciiAlnum(c)) {
-            open = true;
-            start = i;
-        }
-        if (c == ':') {
-            store(i);
+    const size_t n = line.size();
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (cls[c] & kTokenStart) {
+            const size_t start = i;
+            while (i + 1 < n && !(cls[static_cast<unsigned char>(line[i + 1])] & kTokenEnd)) ++i;
+            const std::string_view token(line.data() + start, i + 1 - start);
+            if (target == ASSIGN_NAME)
+                rec.name = token;
+            else if (target == ASSIGN_VALUE)
+                rec.value = token;
+            // The byte that ended the token is read next.
+        } else if (c == ':') {
             target = ASSIGN_VALUE;
-            if (obj.name == "BEGIN" || obj.name == "END") {
-                obj.marker = std::move(obj.name);
-                obj.name.clear();
+            if (equalsIgnoringAsciiCase(rec.name, "BEGIN") || equalsIgnoringAsciiCase(rec.name, "END")) {
+                rec.marker = rec.name;
+                rec.name = std::string_view();
                 target = ASSIGN_NAME;
             }
-        }
-        if (c == ';') {
-            store(i);
+        } else if (c == ';') {
             target = ASSIGN_PARAMETER;
+        } else if (c == '\r' || c == '\n') {
+            break;
         }
     }
-    return obj;
+    return rec;
 }
 
-bool CalendarReader::checkRecord(const iCalendarObject& rec) {
+// Tokens count upper-cased: they are compared ignoring case, and the open components' names
+// are kept as written.
+bool CalendarReader::checkRecord(const Record& rec) {
+    using kiv::equalsIgnoringAsciiCase;
     if (fault_) return false;
-    if (rec.marker == "BEGIN") {
-        if (rec.name == "VEVENT") inEvent_ = true;
-        if (open_.size() >= kiv::limits::kCalendarMaxDepth ||
-            openBytes_ + rec.name.size() > kiv::limits::kCalendarMaxStackBytes) {
+    if (rec.marker.empty()) {
+        // A property: nothing opens or closes.
+    } else if (equalsIgnoringAsciiCase(rec.marker, "BEGIN")) {
+        if (equalsIgnoringAsciiCase(rec.name, "VEVENT")) inEvent_ = true;
+        if (openStarts_.size() >= kiv::limits::kCalendarMaxDepth ||
+            openNames_.size() + rec.name.size() > kiv::limits::kCalendarMaxStackBytes) {
             fault_ = true;
             tooDeep_ = true;
             return false;
         }
-        open_.push_back(rec.name);
-        openBytes_ += rec.name.size();
-    } else if (rec.marker == "END") {
-        if (rec.name == "VEVENT") {
+        openStarts_.push_back(openNames_.size());
+        openNames_.append(rec.name.data(), rec.name.size());
+    } else if (equalsIgnoringAsciiCase(rec.marker, "END")) {
+        if (equalsIgnoringAsciiCase(rec.name, "VEVENT")) {
             if (!eventHasUid_) fault_ = true;
             inEvent_ = false;
             eventHasUid_ = false;
         }
-        if (fault_ || open_.empty() || open_.back() != rec.name) {
+        if (fault_ || openStarts_.empty() ||
+            !equalsIgnoringAsciiCase(rec.name, std::string_view(openNames_).substr(openStarts_.back()))) {
             fault_ = true;
             return false;
         }
-        openBytes_ -= open_.back().size();
-        open_.pop_back();
+        openNames_.resize(openStarts_.back());
+        openStarts_.pop_back();
     }
-    if (inEvent_ && rec.name == "UID") {
+    if (inEvent_ && equalsIgnoringAsciiCase(rec.name, "UID")) {
         if (eventHasUid_) fault_ = true;
         eventHasUid_ = true;
     }
-    if (rec.name == "VERSION") {
+    if (equalsIgnoringAsciiCase(rec.name, "VERSION")) {
         if (versionSeen_) fault_ = true;
         versionSeen_ = true;
-        version_ = rec.value;
+        version_.assign(rec.value.data(), rec.value.size());
     }
-    if (rec.name == "PRODID") {
+    if (equalsIgnoringAsciiCase(rec.name, "PRODID")) {
         if (prodIdSeen_) fault_ = true;
         prodIdSeen_ = true;
     }
@@ -142,22 +159,22 @@ bool CalendarReader::parseCalObj() {
     std::string head(kHeaderProbe, '\0');
     src_->readAt(0, head.data(), static_cast<size_t>(std::min<uint64_t>(kHeaderProbe, size_)));
     size_t lf = head.find('\n');
-    if (lf == std::string::npos || !holdsCalendarBegin(head.substr(0, lf))) return false;
+    if (lf == std::string::npos || !holdsCalendarBegin(std::string_view(head).substr(0, lf))) return false;
 
     kiv::text::LineReader lines(*src_);
     bool firstLinePending = true;
-    std::string line;
+    std::string_view line;
     while (!lines.atEnd()) {
-        auto status = lines.readLine(line, kiv::limits::kCalendarMaxLine);
+        auto status = lines.readLineView(line, kiv::limits::kCalendarMaxLine);
         if (status == kiv::text::LineReader::Status::TooLong || status == kiv::text::LineReader::Status::Error)
             return false;
         if (firstLinePending && !holdsCalendarBegin(line)) return false;
         // Folded continuation lines start with a blank; they are not read.
         if (!line.empty() && isBlank(static_cast<unsigned char>(line[0]))) continue;
 
-        iCalendarObject rec = tokenise(line);
+        const Record rec = tokenise(line);
         // Extension properties and components ("X-WR-CALNAME", "BEGIN:X-THING") are ignored.
-        if (!rec.name.empty() && rec.name.find("X-") == std::string::npos) {
+        if (!rec.name.empty() && !kiv::containsIgnoringAsciiCase(rec.name, "X-")) {
             // After the first fault the answer is TEXT_NONE whatever follows; a nesting too
             // deep to follow is not a calendar at all.
             if (!checkRecord(rec)) return !tooDeep_;
@@ -168,6 +185,6 @@ bool CalendarReader::parseCalObj() {
 }
 
 TextBasedType CalendarReader::checkDocumentType() {
-    if (fault_ || !versionSeen_ || !prodIdSeen_ || !open_.empty()) return TEXT_NONE;
+    if (fault_ || !versionSeen_ || !prodIdSeen_ || !openStarts_.empty()) return TEXT_NONE;
     return version_ == "2.0" ? TEXT_ICS : TEXT_VCS;
 }

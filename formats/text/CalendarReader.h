@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/text/TextBasedType.h"
@@ -53,17 +54,23 @@ public:
     static void assignStringToObject(std::string line, int first, int last, iCalendarObject& obj, AssignToValue to);
 
 private:
-    static iCalendarObject tokenise(const std::string& line);
+    // What the structural check reads of one content line (it never reads the parameters),
+    // as views into the line, case as written.
+    struct Record {
+        std::string_view marker, name, value;
+    };
+    static Record tokenise(std::string_view line);
     // Applies one kept record to the structural check; false once a fault is seen.
-    bool checkRecord(const iCalendarObject& rec);
+    bool checkRecord(const Record& rec);
 
     std::unique_ptr<kiv::FileByteSource> owned_;
     const kiv::ByteSource* src_ = nullptr;
     uint64_t size_ = 0;
 
-    // Structural state: the names of open components and the flags of the check.
-    std::vector<std::string> open_;
-    size_t openBytes_ = 0;
+    // Structural state: the names of open components, one after another, with where each
+    // begins, and the flags of the check. A line costs no allocation of its own.
+    std::string openNames_;
+    std::vector<size_t> openStarts_;
     bool fault_ = false;
     bool tooDeep_ = false;
     bool inEvent_ = false;

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -74,8 +76,9 @@ public:
     std::vector<std::string>& getListFullTag() { return fullTags_; }
 
 protected:
-    // Receives every collected tag in document order; by default both lists keep it.
-    virtual void collectTag(const std::string& name, const std::string& fullTag);
+    // Receives every collected tag in document order; by default both lists keep it. The
+    // views point into the text and last while the reader does.
+    virtual void collectTag(std::string_view name, std::string_view fullTag);
 
 private:
     // First occurrence of a needle at or after a position, kept while the walk moves forward
@@ -84,24 +87,47 @@ private:
         bool valid = false;
         uint64_t from = 0;
         uint64_t at = 0;
+        bool covers(uint64_t pos) const;
     };
-    // For the bytes from some '<' up to a tag end: whether each position, entered outside
-    // quotes, meets a byte of 0x80 or above outside quotes before that end.
+    // For the bytes from some '<' up to a tag end: where the last byte of 0x80 or above lies at
+    // each quote parity (quotes counted from the first position scanned), and a cursor that
+    // carries the parity to each later '<' before the same end. A position entered outside
+    // quotes meets such a byte outside quotes exactly when one lies ahead at its own parity.
     struct QuoteScan {
         bool valid = false;
-        uint64_t lo = 0;
         uint64_t end = 0;
-        std::vector<bool> refused;
+        uint64_t cursor = 0;
+        bool parity = false;         // of the quotes before cursor
+        uint64_t highEnd[2] = {};    // one past the last such byte at each parity; 0: none
     };
+    // One tag as the walk reads it: views into the text, and where the character that ends it
+    // lies (the '>', or the '?' of "?>").
+    struct TagView {
+        std::string_view name;
+        std::string_view fullTag;
+        bool closing = false;
+        uint64_t elementLen = 0;
+        uint64_t endAt = 0;
+    };
+    enum class TagRead { NoTag, Php, NoEnd, Refused, Tag };
 
     // Makes the first n bytes of buffer_, followed by a NUL, the text to walk.
     void startText(size_t n);
-    uint64_t findFrom(NextMatch& cache, const char* needle, size_t n);
-    bool refusedBeforeEnd(QuoteScan& scan, uint64_t end);
+    // Where the walk goes on after a comment that opens at at ("<!--"): on the first '-' of its
+    // "-->", or at the end of the text; all ones when no comment opens there.
+    uint64_t commentEnd(uint64_t at) const;
+    // Reads the tag whose '<' is at at. Php answers before the tag's end is looked for; NoEnd
+    // means that no end follows at all.
+    TagRead readTag(uint64_t at, bool inScript, TagView& tag);
+    // The first '>' from a tag's name end within a short distance, and whether a byte of 0x80
+    // or above lies outside quotes before it; false when none is that near.
+    bool nearTagEnd(uint64_t from, uint64_t& endAt, bool& refused) const;
+    uint64_t findFrom(NextMatch& cache, uint64_t at, const char* needle, size_t n);
+    bool refusedBeforeEnd(QuoteScan& scan, uint64_t at, uint64_t end);
 
     uint64_t pos_ = 0;
     uint64_t size_ = 0;  // text length + 1 (the terminating NUL)
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;  // uninitialised when allocated: a large file is written once
     std::vector<std::string> tags_;
     std::vector<std::string> fullTags_;
 

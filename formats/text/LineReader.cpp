@@ -30,6 +30,35 @@ bool LineReader::fill() {
 
 LineReader::Status LineReader::readLine(std::string& line, size_t maxLen) {
     line.clear();
+    return assemble(line, maxLen);
+}
+
+LineReader::Status LineReader::readLineView(std::string_view& line, size_t maxLen) {
+    line = std::string_view();
+    // A line feed in the current window: the line is the bytes before it.
+    if (pos_ < src_.size()) {
+        if ((pos_ < bufStart_ || pos_ - bufStart_ >= bufLen_) && !fill()) {
+            eof_ = true;
+            return Status::Error;
+        }
+        const uint8_t* from = buf_.data() + (pos_ - bufStart_);
+        const size_t avail = static_cast<size_t>(bufStart_ + bufLen_ - pos_);
+        if (const void* lf = std::memchr(from, '\n', avail)) {
+            const size_t take = static_cast<size_t>(static_cast<const uint8_t*>(lf) - from);
+            if (take > maxLen) return Status::TooLong;
+            line = std::string_view(reinterpret_cast<const char*>(from), take);
+            pos_ += take + 1;
+            return Status::Line;
+        }
+    }
+    spill_.clear();
+    const Status status = assemble(spill_, maxLen);
+    line = spill_;
+    return status;
+}
+
+// Appends the line at the position to line, reading window after window.
+LineReader::Status LineReader::assemble(std::string& line, size_t maxLen) {
     const uint64_t size = src_.size();
     if (pos_ >= size) {
         eof_ = true;

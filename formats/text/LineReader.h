@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -34,9 +35,13 @@ public:
     bool atEnd() const { return eof_; }
 
     Status readLine(std::string& line, size_t maxLen);
+    // The same read, with the line as a view that lasts until the next read: a line that lies
+    // within one read window is not copied.
+    Status readLineView(std::string_view& line, size_t maxLen);
 
 private:
     bool fill();
+    Status assemble(std::string& line, size_t maxLen);
 
     const ByteSource& src_;
     uint64_t pos_ = 0;
@@ -44,6 +49,7 @@ private:
     std::vector<uint8_t> buf_;
     uint64_t bufStart_ = 0;
     size_t bufLen_ = 0;
+    std::string spill_;  // a line that crosses a window edge, for readLineView
 };
 
 }  // namespace kiv::text

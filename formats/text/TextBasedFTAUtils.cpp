@@ -1,5 +1,8 @@
 #include "formats/text/TextBasedFTAUtils.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "engine/ByteSource.h"
 #include "engine/ByteUtils.h"
 #include "engine/TypeTables.h"
@@ -7,7 +10,10 @@
 #include "formats/text/HTMLReader.h"
 #include "formats/text/MIMEHandler.h"
 
-const std::set<std::string> TextBasedFTAUtils::setHtmlTag = {
+namespace {
+
+// HTML element names, lower case.
+constexpr std::string_view kHtmlTagNames[] = {
     "!doctype", "a",        "abbr",     "acronym",  "address",    "applet",   "area",     "article", "aside",
     "audio",    "b",        "base",     "basefont", "bdi",        "bdo",      "big",      "blockquote",
     "body",     "br",       "button",   "canvas",   "caption",    "center",   "cite",     "code",    "col",
@@ -23,8 +29,94 @@ const std::set<std::string> TextBasedFTAUtils::setHtmlTag = {
     "tbody",    "td",       "textarea", "tfoot",    "th",         "thead",    "time",     "title",   "tr",
     "track",    "tt",       "u",        "ul",       "var",        "video",    "wbr",      "b:if",    "b:else",
 };
+// The VML marker tag.
+constexpr std::string_view kVmlTagNames[] = {"v:shapetype"};
 
-const std::set<std::string> TextBasedFTAUtils::setVMLTag = {"v:shapetype"};
+// A name of up to 16 bytes, lower-cased, as two words; the zero padding keeps names of
+// different lengths apart, as no name holds a NUL.
+struct NameKey {
+    uint64_t lo = 0, hi = 0;
+    constexpr bool operator==(const NameKey& o) const { return lo == o.lo && hi == o.hi; }
+};
+constexpr size_t kNameKeyBytes = 16;
+
+constexpr NameKey lowerKey(std::string_view name) {
+    NameKey key;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const uint64_t c = static_cast<unsigned char>(kiv::asciiToLower(static_cast<unsigned char>(name[i])));
+        if (i < 8)
+            key.lo |= c << (8 * i);
+        else
+            key.hi |= c << (8 * (i - 8));
+    }
+    return key;
+}
+
+// An open-addressed index over a table of lower-case names: each row sits at the first free
+// slot from its key's hash, so that a lookup costs one hash and mostly one compare, whatever
+// the name (the walk looks up every tag of a file).
+template <size_t N>
+class NameIndex {
+public:
+    static_assert(N < 128, "the index keeps at least half of its slots free");
+    constexpr explicit NameIndex(const std::string_view (&rows)[N]) : keys_{}, slots_{} {
+        for (size_t r = 0; r < N; ++r) {
+            keys_[r] = lowerKey(rows[r]);
+            size_t s = slotOf(keys_[r]);
+            while (slots_[s] != 0) s = (s + 1) % kSlots;
+            slots_[s] = static_cast<uint8_t>(r + 1);
+        }
+    }
+    // Whether the name, lower-cased, is a row; no copy of the name is made.
+    bool contains(std::string_view name) const {
+        if (name.empty() || name.size() > kNameKeyBytes) return false;
+        const NameKey key = lowerKey(name);
+        for (size_t s = slotOf(key); slots_[s] != 0; s = (s + 1) % kSlots)
+            if (keys_[slots_[s] - 1] == key) return true;
+        return false;
+    }
+
+private:
+    static constexpr size_t kSlots = 256;
+    static constexpr size_t slotOf(const NameKey& key) {
+        constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;  // odd, with well-spread bits
+        return static_cast<size_t>(((key.lo ^ (key.hi * kMix)) * kMix) >> 56);
+    }
+
+    NameKey keys_[N];
+    uint8_t slots_[kSlots];  // row + 1; 0: free
+};
+
+constexpr bool distinctRows(const std::string_view* rows, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = i + 1; j < n; ++j)
+            if (rows[i] == rows[j]) return false;
+    return true;
+}
+static_assert(std::size(kHtmlTagNames) == 125, "HTML tag table");
+static_assert(distinctRows(kHtmlTagNames, std::size(kHtmlTagNames)), "HTML tag table holds a name twice");
+
+constexpr NameIndex<std::size(kHtmlTagNames)> kHtmlIndex(kHtmlTagNames);
+
+std::set<std::string> toSet(const std::string_view* rows, size_t n) {
+    std::set<std::string> set;
+    for (size_t i = 0; i < n; ++i) set.emplace(rows[i]);
+    return set;
+}
+
+bool isHtmlName(std::string_view name) { return kHtmlIndex.contains(name); }
+
+bool isVmlName(std::string_view name) {
+    for (std::string_view row : kVmlTagNames)
+        if (kiv::equalsIgnoringAsciiCase(name, row)) return true;
+    return false;
+}
+
+}  // namespace
+
+const std::set<std::string> TextBasedFTAUtils::setHtmlTag = toSet(kHtmlTagNames, std::size(kHtmlTagNames));
+
+const std::set<std::string> TextBasedFTAUtils::setVMLTag = toSet(kVmlTagNames, std::size(kVmlTagNames));
 
 const std::set<std::string> TextBasedFTAUtils::setXMLBasedExt = {
     "3dml", "abw",  "aiml", "apml",   "atom",   "ficml",     "gml",     "gpx",  "htm",   "html", "jnlp", "kml",
@@ -37,41 +129,35 @@ const std::set<std::string> TextBasedFTAUtils::setXMLBasedExt = {
 
 namespace {
 
-bool containsAny(const std::string& s, std::initializer_list<const char*> parts) {
-    for (const char* p : parts)
-        if (s.find(p) != std::string::npos) return true;
+bool containsAny(std::string_view name, std::initializer_list<std::string_view> parts) {
+    for (std::string_view p : parts)
+        if (kiv::containsIgnoringAsciiCase(name, p)) return true;
     return false;
 }
 
 // Prolog tags before the root element of an XML text.
-bool isPrologTag(const std::string& lc) {
-    return containsAny(lc, {"?xml", "!document", "?encoding", "!entity", "!doctype"});
+bool isPrologTag(std::string_view name) {
+    return containsAny(name, {"?xml", "!document", "?encoding", "!entity", "!doctype"});
 }
 
 // Everything the markup decision needs from the tag list, gathered one tag at a time so that
-// a large markup file costs no list of its tags.
+// a large markup file costs no list of its tags. Names are compared in place, ignoring case;
+// the root and the second full tag are copied, and the last name is kept as a view, so the
+// text the tags come from must outlive the decision.
 class MarkupSummary {
 public:
-    void add(const std::string& name, const std::string& fullTag) {
-        const std::string lc = kiv::asciiLowerCopy(name);
-        if (count_ == 0 && lc.find("?xml") != std::string::npos) firstIsXmlDeclaration_ = true;
-        if (count_ == 1) secondFullTag_ = fullTag;
+    void add(std::string_view name, std::string_view fullTag) {
+        if (count_ < 2 || !decided_ || !haveRoot_) addLeading(name, fullTag);
         ++count_;
-        decideRoot(name, lc);
-
-        if (!haveRoot_ && !containsAny(lc, {"?xml", "!document", "?encoding"})) {
-            root_ = name;
-            haveRoot_ = true;
-        }
         last_ = name;
 
-        const bool html = TextBasedFTAUtils::setHtmlTag.count(lc) != 0;
+        const bool html = isHtmlName(name);
         // One-letter names outside HTML (x, y, ... in formulas and data) count neither way.
-        if (lc.size() == 1 && !html) return;
+        if (name.size() == 1 && !html) return;
         ++total_;
         if (html)
             ++html_;
-        else if (TextBasedFTAUtils::setVMLTag.count(lc))
+        else if (isVmlName(name))
             vml_ = true;
     }
 
@@ -91,38 +177,49 @@ public:
     std::string rootElement() const { return haveRoot_ && last_ == root_ ? root_ : std::string(); }
 
 private:
-    void decideRoot(const std::string& name, const std::string& lc) {
-        if (decided_) return;
+    // The first tags, up to the root and its decision. Kept out of line: after them a tag costs
+    // only its count.
+    [[gnu::noinline]] void addLeading(std::string_view name, std::string_view fullTag) {
+        if (count_ == 0 && kiv::containsIgnoringAsciiCase(name, "?xml")) firstIsXmlDeclaration_ = true;
+        if (count_ == 1) secondFullTag_.assign(fullTag.data(), fullTag.size());
+        if (!decided_) decideRoot(name);
+        if (!haveRoot_ && !containsAny(name, {"?xml", "!document", "?encoding"})) {
+            root_.assign(name.data(), name.size());
+            haveRoot_ = true;
+        }
+    }
+    void decideRoot(std::string_view name) {
+        using kiv::equalsIgnoringAsciiCase;
         if (visioPending_) {
             visioPending_ = false;
-            if (lc == "documentproperties") {
+            if (equalsIgnoringAsciiCase(name, "documentproperties")) {
                 decide(TEXT_VDX);
                 return;
             }
             // Otherwise the visiodocument tag was passed over and this one is judged.
         }
-        if (isPrologTag(lc)) return;
-        if (TextBasedFTAUtils::setHtmlTag.count(lc))
+        if (isPrologTag(name)) return;
+        if (isHtmlName(name))
             decide(TEXT_NONE);
-        else if (lc == "svg" || lc == "svg:svg")
+        else if (equalsIgnoringAsciiCase(name, "svg") || equalsIgnoringAsciiCase(name, "svg:svg"))
             decide(TEXT_SVG);
-        else if (lc == "aiml")
+        else if (equalsIgnoringAsciiCase(name, "aiml"))
             decide(TEXT_AIML);
-        else if (lc == "feed")
+        else if (equalsIgnoringAsciiCase(name, "feed"))
             decide(TEXT_ATOM);
-        else if (lc == "gpx")
+        else if (equalsIgnoringAsciiCase(name, "gpx"))
             decide(TEXT_GPX);
-        else if (lc == "rdf" || lc == "rdf:rdf")
+        else if (equalsIgnoringAsciiCase(name, "rdf") || equalsIgnoringAsciiCase(name, "rdf:rdf"))
             decide(TEXT_RDF);
-        else if (lc == "relationships")
+        else if (equalsIgnoringAsciiCase(name, "relationships"))
             decide(TEXT_RELS);
-        else if (lc == "rss")
+        else if (equalsIgnoringAsciiCase(name, "rss"))
             decide(TEXT_RSS);
-        else if (lc == "car")
+        else if (equalsIgnoringAsciiCase(name, "car"))
             decide(TEXT_ZIR);
         else if (name == "COLLADA")  // the schema spells it so; "collada" is another vocabulary
             decide(TEXT_DAE);
-        else if (lc == "visiodocument")
+        else if (equalsIgnoringAsciiCase(name, "visiodocument"))
             visioPending_ = true;
         else
             decide(TEXT_NONE);
@@ -140,7 +237,7 @@ private:
     TextBasedType code_ = TEXT_NONE;
     bool haveRoot_ = false;
     std::string root_;
-    std::string last_;
+    std::string_view last_;
     size_t total_ = 0;
     size_t html_ = 0;
     bool vml_ = false;
@@ -151,7 +248,7 @@ public:
     explicit SummarisingReader(MarkupSummary& summary) : summary_(summary) {}
 
 protected:
-    void collectTag(const std::string& name, const std::string& fullTag) override { summary_.add(name, fullTag); }
+    void collectTag(std::string_view name, std::string_view fullTag) override { summary_.add(name, fullTag); }
 
 private:
     MarkupSummary& summary_;
@@ -159,8 +256,8 @@ private:
 
 MarkupSummary summarise(const std::vector<std::string>& tags, const std::vector<std::string>& fullTags) {
     MarkupSummary s;
-    static const std::string empty;
-    for (size_t i = 0; i < tags.size(); ++i) s.add(tags[i], i < fullTags.size() ? fullTags[i] : empty);
+    for (size_t i = 0; i < tags.size(); ++i)
+        s.add(tags[i], i < fullTags.size() ? std::string_view(fullTags[i]) : std::string_view());
     return s;
 }
 
@@ -266,7 +363,7 @@ bool TextBasedFTAUtils::shouldChangeToXML(const std::string& fullTag) {
     return !(isDoctype && isHtml);
 }
 
-bool TextBasedFTAUtils::isHTMLTag(const std::string& name) { return setHtmlTag.count(kiv::asciiLowerCopy(name)) != 0; }
+bool TextBasedFTAUtils::isHTMLTag(const std::string& name) { return isHtmlName(name); }
 
 TextBasedType TextBasedFTAUtils::checkTextCalendarComponent(const kiv::ByteSource& src) {
     CalendarReader reader;
