@@ -102,6 +102,9 @@ namespace kiv::limits {
 // Markup: bytes of a file walked for tags. The probe on the first non-blank byte runs before
 // anything is read whole; beyond this a huge markup file is judged on its start.
 constexpr size_t kMarkupReadCap = 32 * 1024 * 1024;
+// Markup: bytes of a file read at a time by the tag walk; the buffer grows to hold a longer
+// tag (or comment), up to the whole text.
+constexpr size_t kMarkupWindow = 1024 * 1024;
 // Calendar: one content line (RFC 5545 folds at 75 octets; inline attachments stay far below).
 constexpr size_t kCalendarMaxLine = 1024 * 1024;
 // Calendar: components open at once, and the bytes of their names kept on the stack.

@@ -43,29 +43,34 @@ bool isLinkName(std::string_view name) {
            kiv::equalsIgnoringAsciiCase(name, "ftp:") || kiv::equalsIgnoringAsciiCase(name, "file:");
 }
 
-// Reads the name of the tag whose '<' is at text (NUL-terminated) without a copy: the view of
-// its name as written, and whether it closes.
-inline bool scanTagName(const char* text, bool inScript, std::string_view& nameOut, bool& closing) {
+enum class NameScan { Refused, Name, NeedMore };
+
+// Reads the name of the tag whose '<' is at text without a copy: the view of its name as
+// written, and whether it closes. The text is NUL-terminated; a name that runs up to stop (the
+// end of a window of the text, where a NUL stands) needs the bytes after it.
+inline NameScan scanTagName(const char* text, const char* stop, bool inScript, std::string_view& nameOut,
+                            bool& closing) {
     const auto& cls = kNameClasses.of;
-    if (text[0] != '<') return false;
+    if (text[0] != '<') return NameScan::Refused;
     const unsigned char c = static_cast<unsigned char>(text[1]);
     // '?' and '!' stay part of the name ("?xml", "!DOCTYPE").
     const bool isClosing = c == '/';
-    if (!isClosing && !(cls[c] & kNameStart)) return false;
+    if (!isClosing && !(cls[c] & kNameStart)) return NameScan::Refused;
     const char* name = isClosing ? text + 2 : text + 1;
     const char* end = name;
     while (cls[static_cast<unsigned char>(*end)] & kNameByte) ++end;
+    if (end == stop) return NameScan::NeedMore;
 
     const unsigned char after = static_cast<unsigned char>(*end);
-    if (!(cls[after] & kNameEnd) && !(after == '/' && !isClosing)) return false;
+    if (!(cls[after] & kNameEnd) && !(after == '/' && !isClosing)) return NameScan::Refused;
 
     const std::string_view tagName(name, static_cast<size_t>(end - name));
     // Inside a script only its own end may start a tag, so "a<b" in code yields nothing.
-    if (inScript && !isClosing && tagName != "script") return false;
+    if (inScript && !isClosing && tagName != "script") return NameScan::Refused;
 
     nameOut = tagName;
     closing = isClosing;
-    return true;
+    return NameScan::Name;
 }
 
 }  // namespace
@@ -98,7 +103,7 @@ bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool&
     tagStart_ = text;
     std::string_view name;
     bool isClosing = false;
-    if (!scanTagName(text, inScript, name, isClosing)) return false;
+    if (scanTagName(text, nullptr, inScript, name, isClosing) != NameScan::Name) return false;
     closing = isClosing;
     opening = !isClosing;
     tagName_.assign(name.data(), name.size());
@@ -108,9 +113,13 @@ bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool&
 
 // ---- HTMLReader ----
 
-void HTMLReader::startText(size_t n) {
+void HTMLReader::startText(uint64_t n, uint64_t end) {
     size_ = n + 1;
     pos_ = 0;
+    winStart_ = 0;
+    winEnd_ = end;
+    firstTag_ = 0;
+    readFailed_ = false;
     nextGt_ = NextMatch{};
     nextPiEnd_ = NextMatch{};
     quoteGt_ = QuoteScan{};
@@ -119,11 +128,13 @@ void HTMLReader::startText(size_t n) {
 
 bool HTMLReader::readFromString(const std::string& text) {
     // The copy stops at the first NUL; the buffer keeps the full length, zero-filled.
-    buffer_.reset(new char[text.size() + 1]);
     const size_t n = std::strlen(text.c_str());
+    capacity_ = text.size() + 1;
+    buffer_.reset(new char[capacity_ + 1]);
     std::memcpy(buffer_.get(), text.c_str(), n);
-    std::memset(buffer_.get() + n, 0, text.size() + 1 - n);
-    startText(text.size());
+    std::memset(buffer_.get() + n, 0, capacity_ + 1 - n);
+    src_ = nullptr;
+    startText(text.size(), text.size() + 1);
     return parseDocument();
 }
 
@@ -137,7 +148,7 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     const uint64_t limit = std::min<uint64_t>(src.size(), kiv::limits::kMarkupReadCap);
 
     // Markup starts with '<' after an optional byte order mark and blanks. Look at that byte
-    // before reading the file whole, so that media and other binaries cost one small read.
+    // before reading on, so that media and other binaries cost one small read.
     uint64_t pos = 0;
     kiv::ByteView head = src.head(sizeof kUtf8Bom);
     if (head.startsWith(kUtf8Bom, sizeof kUtf8Bom)) pos = sizeof kUtf8Bom;
@@ -157,91 +168,163 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     }
     if (first != '<') return false;
 
-    // Read straight into the walk's buffer: a large markup file is held once, not twice.
-    const size_t n = static_cast<size_t>(limit);
-    buffer_.reset(new char[n + 1]);
-    if (src.readAt(0, buffer_.get(), n) != n) {
-        buffer_.reset();
-        size_ = 0;
-        return false;
+    // The walk reads the text window by window: a large file costs one buffer of a window
+    // (or of its longest tag), not one of its size.
+    capacity_ = static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(window_, 1), limit + 1));
+    buffer_.reset(new char[capacity_ + 1]);
+    src_ = &src;
+    startText(limit, 0);
+    extend(0);
+    bool markup = parseDocument();
+    // A text that cannot be read whole is not markup, and nothing of it is listed.
+    if (readFailed_) {
+        markup = false;
+        tags_.clear();
+        fullTags_.clear();
     }
-    buffer_[n] = '\0';
-    startText(n);
-    return parseDocument();
+    // The source is the caller's: nothing that reads it is kept.
+    src_ = nullptr;
+    buffer_.reset();
+    capacity_ = 0;
+    startText(0, 0);
+    size_ = 0;
+    return markup;
 }
 
-bool HTMLReader::isHTMLXMLBased() {
-    if (!buffer_ || size_ == 0) return false;
-    const char* buf = buffer_.get();
-    if (pos_ == 0 && size_ >= 5 && std::memcmp(buf, "{\\rtf", 5) == 0) return false;
-    if (pos_ == 0 && size_ >= sizeof kUtf8Bom && std::memcmp(buf, kUtf8Bom, sizeof kUtf8Bom) == 0)
-        pos_ = sizeof kUtf8Bom;
-
-    unsigned long lt = HTMLTag::searchInBinary(buf, size_, "<", 1);
-    if (lt == kNotFound || lt < pos_) return false;
-    for (uint64_t i = pos_; i < lt; ++i) {
-        if (!kiv::isAsciiSpace(static_cast<unsigned char>(buf[i]))) return false;
+bool HTMLReader::extend(uint64_t keepFrom) {
+    if (src_ == nullptr || winEnd_ >= size_) return false;
+    // The walk never comes back before keepFrom: the quote scans carry their parity there.
+    for (QuoteScan* scan : {&quoteGt_, &quotePiEnd_}) {
+        if (!scan->valid || scan->cursor >= keepFrom) continue;
+        if (keepFrom > scan->end) {
+            scan->valid = false;
+            continue;
+        }
+        for (; scan->cursor < keepFrom; ++scan->cursor)
+            if (*at(scan->cursor) == '"') scan->parity = !scan->parity;
     }
+    const size_t keep = static_cast<size_t>(winEnd_ - keepFrom);
+    if (keep == capacity_) {
+        // A tag (or comment) longer than the buffer: twice the room, up to the rest of the text.
+        const size_t grown = static_cast<size_t>(std::min<uint64_t>(uint64_t{capacity_} * 2, size_ - keepFrom));
+        std::unique_ptr<char[]> bigger(new char[grown + 1]);
+        std::memcpy(bigger.get(), at(keepFrom), keep);
+        buffer_ = std::move(bigger);
+        capacity_ = grown;
+    } else if (keep > 0 && keepFrom > winStart_) {
+        std::memmove(buffer_.get(), at(keepFrom), keep);
+    }
+    winStart_ = keepFrom;
 
-    uint64_t saved = pos_;
-    pos_ = lt;
-    HTMLTag tag;
-    bool opening = false, closing = false, inScript = false;
-    if (!parseTag(tag, opening, closing, inScript)) return false;
-    pos_ = saved;
+    const uint64_t textEnd = size_ - 1;  // where the terminating NUL stands
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - keep, textEnd - winEnd_));
+    const size_t got = want == 0 ? 0 : src_->readAt(winEnd_, buffer_.get() + keep, want);
+    if (got != want) {
+        // The text ends where the file stopped giving bytes; the walk answers false.
+        readFailed_ = true;
+        size_ = winEnd_ + got + 1;
+    }
+    winEnd_ += got;
+    buffer_[winEnd_ - winStart_] = '\0';  // the text's own NUL, or a stop at the window's end
+    if (winEnd_ == size_ - 1) ++winEnd_;
     return true;
 }
 
-inline uint64_t HTMLReader::commentEnd(uint64_t at) const {
-    if (at > size_ || size_ - at < 4 || std::memcmp(buffer_.get() + at, "<!--", 4) != 0) return kNotFound;
-    // The search starts at the '<', so "<!-->" is a whole comment.
-    unsigned long k = HTMLTag::searchInBinary(buffer_.get() + at, size_ - at, "-->", 3);
-    return k == kNotFound ? size_ : at + k;
+uint64_t HTMLReader::find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n) {
+    for (uint64_t from = pos;;) {
+        const unsigned long k = HTMLTag::searchInBinary(at(from), winEnd_ - from, needle, n);
+        if (k != kNotFound) return from + k;
+        const uint64_t searched = winEnd_;
+        if (!extend(keepFrom)) return kNotFound;
+        // A match may straddle the end of what was searched.
+        from = std::max(pos, searched - std::min<uint64_t>(searched, n - 1));
+    }
 }
 
-inline bool HTMLReader::nearTagEnd(uint64_t from, uint64_t& endAt, bool& refused) const {
-    // The bytes before from (the '<', a '/' and the name) hold no '>', quote or byte of 0x80 or
-    // above, so the scan can start there with the quote state of the '<'.
-    const char* buf = buffer_.get();
-    const uint64_t stop = std::min(size_, from + kNearScan);
+bool HTMLReader::isHTMLXMLBased() {
+    if (!buffer_ || size_ == 0 || winStart_ != 0) return false;
+    reach(0, 5);
+    if (pos_ == 0 && winEnd_ >= 5 && std::memcmp(at(0), "{\\rtf", 5) == 0) return false;
+    if (pos_ == 0 && winEnd_ >= sizeof kUtf8Bom && std::memcmp(at(0), kUtf8Bom, sizeof kUtf8Bom) == 0)
+        pos_ = sizeof kUtf8Bom;
+
+    const uint64_t lt = find(0, 0, "<", 1);
+    if (lt == kNotFound || lt < pos_) return false;
+    for (uint64_t i = pos_; i < lt; ++i) {
+        if (!kiv::isAsciiSpace(static_cast<unsigned char>(*at(i)))) return false;
+    }
+    TagView tag{};
+    reach(lt, kNearScan);
+    const TagRead read = readTag(lt, false, tag);
+    if (read != TagRead::Tag && read != TagRead::Php) return false;
+    firstTag_ = lt;
+    return true;
+}
+
+inline uint64_t HTMLReader::commentEnd(uint64_t pos) {
+    if (pos < winStart_ || pos >= size_) return kNotFound;
+    reach(pos, 4);
+    if (winEnd_ - pos < 4 || std::memcmp(at(pos), "<!--", 4) != 0) return kNotFound;
+    // The search starts at the '<', so "<!-->" is a whole comment.
+    const uint64_t end = find(pos, pos, "-->", 3);
+    return end == kNotFound ? size_ : end;
+}
+
+// The first '>' from from, up to stop, and whether a byte of 0x80 or above lies outside quotes
+// before it; null when none is there. The bytes before from (the '<', a '/' and the name) hold
+// no '>', quote or such byte, so the scan starts with the quote state of the '<'.
+inline const char* nearTagEnd(const char* from, const char* stop, bool& refused) {
     bool quoted = false, high = false;
-    for (uint64_t q = from; q < stop; ++q) {
-        const unsigned char c = static_cast<unsigned char>(buf[q]);
+    for (const char* q = from; q < stop; ++q) {
+        const unsigned char c = static_cast<unsigned char>(*q);
         if (c == '>') {
-            endAt = q;
             refused = high;
-            return true;
+            return q;
         }
         if (c == '"')
             quoted = !quoted;
         else if (c >= 0x80 && !quoted)
             high = true;
     }
-    return false;
+    return nullptr;
 }
 
 // Inlined into the walk, which calls it once per '<' of the text.
-[[gnu::always_inline]] inline HTMLReader::TagRead HTMLReader::readTag(uint64_t at, bool inScript, TagView& tag) {
-    if (at >= size_) return TagRead::NoTag;
-    const char* buf = buffer_.get();
-    if (!scanTagName(buf + at, inScript, tag.name, tag.closing)) return TagRead::NoTag;
+[[gnu::always_inline]] inline HTMLReader::TagRead HTMLReader::readTag(uint64_t pos, bool inScript, TagView& tag) {
+    const char* p = at(pos);
+    for (;;) {
+        const NameScan scan = scanTagName(p, at(winEnd_), inScript, tag.name, tag.closing);
+        if (scan == NameScan::Refused) return TagRead::NoTag;
+        if (scan == NameScan::Name) break;
+        // A name that runs past the window; the text's own NUL ends every name before its end.
+        if (!extend(pos)) return TagRead::NoTag;
+        p = at(pos);
+    }
     if (kiv::equalsIgnoringAsciiCase(tag.name, "?php")) return TagRead::Php;
 
     // A bare "<?" instruction ends at "?>"; every other tag at the first '>', quoted or not.
     // Bytes of 0x80 or above are accepted inside double quotes only.
     const bool instruction = tag.name.size() == 1 && tag.name[0] == '?';
-    const uint64_t nameEnd = static_cast<uint64_t>(tag.name.data() + tag.name.size() - buf);
+    const size_t nameEnd = static_cast<size_t>(tag.name.data() + tag.name.size() - p);
     uint64_t endAt = kNotFound;
     bool refused = false;
-    if (instruction || nextGt_.covers(at) || !nearTagEnd(nameEnd, endAt, refused)) {
-        endAt = instruction ? findFrom(nextPiEnd_, at, "?>", 2) : findFrom(nextGt_, at, ">", 1);
+    const char* near = nullptr;
+    if (!instruction && !nextGt_.covers(pos))
+        near = nearTagEnd(p + nameEnd, at(std::min(winEnd_, pos + nameEnd + kNearScan)), refused);
+    if (near != nullptr) {
+        endAt = pos + static_cast<uint64_t>(near - p);
+    } else {
+        endAt = instruction ? findFrom(nextPiEnd_, pos, "?>", 2) : findFrom(nextGt_, pos, ">", 1);
         if (endAt == kNotFound) return TagRead::NoEnd;
-        refused = refusedBeforeEnd(instruction ? quotePiEnd_ : quoteGt_, at, endAt);
+        refused = refusedBeforeEnd(instruction ? quotePiEnd_ : quoteGt_, pos, endAt);
+        // The search kept the bytes from the '<' on, so the views see the whole tag.
+        p = at(pos);
+        tag.name = std::string_view(p + nameEnd - tag.name.size(), tag.name.size());
     }
     if (refused) return TagRead::Refused;
 
-    tag.elementLen = endAt - at;
-    tag.fullTag = std::string_view(buf + at + 1, static_cast<size_t>(tag.elementLen - 1));
+    tag.elementLen = endAt - pos;
+    tag.fullTag = std::string_view(p + 1, static_cast<size_t>(tag.elementLen - 1));
     tag.endAt = endAt;
     return TagRead::Tag;
 }
@@ -251,20 +334,25 @@ bool HTMLReader::parseDocument() {
     resetSeekPointer();
     if (!isHTMLXMLBased()) return false;
 
-    const char* const buf = buffer_.get();
-    const uint64_t size = size_;
     bool inScript = false;
-    for (uint64_t pos = 0; pos < size;) {
+    // The probe saw nothing but blanks before its tag.
+    for (uint64_t pos = firstTag_; pos < size_;) {
         // Only a '<' starts a comment or a tag; every other byte is passed over.
-        const uint64_t near = std::min(size, pos + kNearScan);
-        while (pos < near && buf[pos] != '<') ++pos;
-        if (pos == near) {
-            const void* lt = std::memchr(buf + pos, '<', static_cast<size_t>(size - pos));
-            if (lt == nullptr) break;
-            pos = static_cast<uint64_t>(static_cast<const char*>(lt) - buf);
+        const char* const from = at(pos);
+        const char* const end = at(winEnd_);
+        const char* p = from;
+        const char* near = from + std::min<uint64_t>(winEnd_ - pos, kNearScan);
+        while (p < near && *p != '<') ++p;
+        if (p == near) p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
+        if (p == nullptr) {
+            pos = winEnd_;
+            if (!extend(pos)) break;
+            continue;
         }
+        pos += static_cast<uint64_t>(p - from);
+        reach(pos, kNearScan);
         // The text ends in a NUL, so a '<' is never its last byte.
-        if (buf[pos + 1] == '!') {
+        if (at(pos)[1] == '!') {
             const uint64_t next = commentEnd(pos);
             if (next != kNotFound) {
                 pos = next + 1;
@@ -313,43 +401,43 @@ bool HTMLReader::NextMatch::covers(uint64_t pos) const {
     return valid && from <= pos && (at == kNotFound || at >= pos);
 }
 
-uint64_t HTMLReader::findFrom(NextMatch& cache, uint64_t at, const char* needle, size_t n) {
-    if (cache.covers(at)) return cache.at;
-    unsigned long k = HTMLTag::searchInBinary(buffer_.get() + at, size_ - at, needle, n);
+uint64_t HTMLReader::findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n) {
+    if (cache.covers(pos)) return cache.at;
     cache.valid = true;
-    cache.from = at;
-    cache.at = k == kNotFound ? kNotFound : at + k;
+    cache.from = pos;
+    cache.at = find(pos, pos, needle, n);
     return cache.at;
 }
 
-bool HTMLReader::refusedBeforeEnd(QuoteScan& scan, uint64_t at, uint64_t end) {
-    const char* buf = buffer_.get();
-    if (!(scan.valid && scan.end == end && scan.cursor <= at)) {
+bool HTMLReader::refusedBeforeEnd(QuoteScan& scan, uint64_t pos, uint64_t end) {
+    if (!(scan.valid && scan.end == end && scan.cursor <= pos)) {
         // One forward pass serves every '<' between here and end.
         scan = QuoteScan{};
         scan.valid = true;
         scan.end = end;
-        scan.cursor = at;
+        scan.cursor = pos;
         bool parity = false;
-        for (uint64_t q = at; q < end; ++q) {
-            const unsigned char c = static_cast<unsigned char>(buf[q]);
+        for (uint64_t q = pos; q < end; ++q) {
+            const unsigned char c = static_cast<unsigned char>(*at(q));
             if (c == '"')
                 parity = !parity;
             else if (c >= 0x80)
                 scan.highEnd[parity] = q + 1;
         }
     }
-    for (; scan.cursor < at; ++scan.cursor)
-        if (buf[scan.cursor] == '"') scan.parity = !scan.parity;
-    return scan.highEnd[scan.parity] > at;
+    for (; scan.cursor < pos; ++scan.cursor)
+        if (*at(scan.cursor) == '"') scan.parity = !scan.parity;
+    return scan.highEnd[scan.parity] > pos;
 }
 
-
 bool HTMLReader::parseTag(HTMLTag& tag, bool& opening, bool& closing, bool& inScript) {
-    if (pos_ >= size_) return false;
-    if (!tag.parseFromStr(buffer_.get() + pos_, opening, closing, inScript, true)) return false;
-    TagView view;
-    switch (readTag(pos_, inScript, view)) {
+    if (pos_ < winStart_ || pos_ >= size_) return false;
+    TagView view{};
+    reach(pos_, kNearScan);
+    const TagRead read = readTag(pos_, inScript, view);
+    // readTag made the name resident; the tag keeps it as parseFromStr reads it.
+    if (!tag.parseFromStr(at(pos_), opening, closing, inScript, true)) return false;
+    switch (read) {
         case TagRead::Php: return true;
         case TagRead::Tag:
             tag.setFullTag(std::string(view.fullTag));

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/Limits.h"
+
 namespace kiv {
 class ByteSource;
 }
@@ -49,14 +51,16 @@ private:
 
 class HTMLReader {
 public:
-    HTMLReader() = default;
+    // window: the bytes of a file read at a time (the buffer grows to hold a longer tag).
+    explicit HTMLReader(size_t window = kiv::limits::kMarkupWindow) : window_(window) {}
     virtual ~HTMLReader() = default;
     HTMLReader(const HTMLReader&) = delete;
     HTMLReader& operator=(const HTMLReader&) = delete;
 
     // Reads the file and walks it; true when it is markup. Only the first
     // kiv::limits::kMarkupReadCap bytes are walked, and nothing is read beyond the first
-    // non-blank byte unless that byte is '<'.
+    // non-blank byte unless that byte is '<'. The file is read window by window as the walk
+    // moves on; afterwards only the lists remain (the probe and parse calls answer false).
     bool readFile(std::string path);
     bool readFile(const kiv::ByteSource& src);
     // Walks a copy of text up to its first NUL.
@@ -77,7 +81,7 @@ public:
 
 protected:
     // Receives every collected tag in document order; by default both lists keep it. The
-    // views point into the text and last while the reader does.
+    // views point into the reader's buffer and last until the walk goes on.
     virtual void collectTag(std::string_view name, std::string_view fullTag);
 
 private:
@@ -105,29 +109,47 @@ private:
     struct TagView {
         std::string_view name;
         std::string_view fullTag;
-        bool closing = false;
-        uint64_t elementLen = 0;
-        uint64_t endAt = 0;
+        bool closing;
+        uint64_t elementLen;
+        uint64_t endAt;
     };
     enum class TagRead { NoTag, Php, NoEnd, Refused, Tag };
 
-    // Makes the first n bytes of buffer_, followed by a NUL, the text to walk.
-    void startText(size_t n);
-    // Where the walk goes on after a comment that opens at at ("<!--"): on the first '-' of its
-    // "-->", or at the end of the text; all ones when no comment opens there.
-    uint64_t commentEnd(uint64_t at) const;
-    // Reads the tag whose '<' is at at. Php answers before the tag's end is looked for; NoEnd
-    // means that no end follows at all.
-    TagRead readTag(uint64_t at, bool inScript, TagView& tag);
-    // The first '>' from a tag's name end within a short distance, and whether a byte of 0x80
-    // or above lies outside quotes before it; false when none is that near.
-    bool nearTagEnd(uint64_t from, uint64_t& endAt, bool& refused) const;
-    uint64_t findFrom(NextMatch& cache, uint64_t at, const char* needle, size_t n);
-    bool refusedBeforeEnd(QuoteScan& scan, uint64_t at, uint64_t end);
+    // Makes buffer_, which holds the text's first end bytes, the text of n bytes to walk.
+    void startText(uint64_t n, uint64_t end);
+    const char* at(uint64_t pos) const { return buffer_.get() + (pos - winStart_); }
+    // Reads on from a file: the bytes from keepFrom stay, the buffer grows when they fill it.
+    // False at the end of the text.
+    bool extend(uint64_t keepFrom);
+    // Makes the n bytes from pos resident, or as many as the text holds.
+    void reach(uint64_t pos, uint64_t n) {
+        while (winEnd_ - pos < n && winEnd_ < size_ && extend(pos)) {
+        }
+    }
+    // First occurrence of needle from pos; the bytes from keepFrom stay resident.
+    uint64_t find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n);
+    // Where the walk goes on after a comment that opens at pos ("<!--"): on the first '-' of
+    // its "-->", or at the end of the text; all ones when no comment opens there.
+    uint64_t commentEnd(uint64_t pos);
+    // Reads the tag whose '<' is at pos, which the caller made resident with the short run of
+    // bytes after it (reach). Php answers before the tag's end is looked for; NoEnd means that
+    // no end follows at all. tag is written only as far as the answer says.
+    TagRead readTag(uint64_t pos, bool inScript, TagView& tag);
+    uint64_t findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n);
+    bool refusedBeforeEnd(QuoteScan& scan, uint64_t pos, uint64_t end);
 
     uint64_t pos_ = 0;
     uint64_t size_ = 0;  // text length + 1 (the terminating NUL)
-    std::unique_ptr<char[]> buffer_;  // uninitialised when allocated: a large file is written once
+    // The resident bytes: positions winStart_ up to winEnd_ of the text, then one NUL that
+    // stops a scan at the end of the window. A string's text is resident whole.
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;  // bytes the buffer holds before that NUL
+    uint64_t winStart_ = 0;
+    uint64_t winEnd_ = 0;
+    uint64_t firstTag_ = 0;  // the '<' the probe read
+    size_t window_;
+    const kiv::ByteSource* src_ = nullptr;  // while readFile walks a file
+    bool readFailed_ = false;
     std::vector<std::string> tags_;
     std::vector<std::string> fullTags_;
 

@@ -142,14 +142,14 @@ bool isPrologTag(std::string_view name) {
 
 // Everything the markup decision needs from the tag list, gathered one tag at a time so that
 // a large markup file costs no list of its tags. Names are compared in place, ignoring case;
-// the root and the second full tag are copied, and the last name is kept as a view, so the
-// text the tags come from must outlive the decision.
+// only the root and the second full tag are copied.
 class MarkupSummary {
 public:
     void add(std::string_view name, std::string_view fullTag) {
         if (count_ < 2 || !decided_ || !haveRoot_) addLeading(name, fullTag);
         ++count_;
-        last_ = name;
+        lastIsRoot_ = haveRoot_ && name.size() == root_.size();
+        for (size_t i = 0; lastIsRoot_ && i < name.size(); ++i) lastIsRoot_ = name[i] == root_[i];
 
         const bool html = isHtmlName(name);
         // One-letter names outside HTML (x, y, ... in formulas and data) count neither way.
@@ -174,7 +174,7 @@ public:
         return TEXT_NONE;
     }
 
-    std::string rootElement() const { return haveRoot_ && last_ == root_ ? root_ : std::string(); }
+    std::string rootElement() const { return lastIsRoot_ ? root_ : std::string(); }
 
 private:
     // The first tags, up to the root and its decision. Kept out of line: after them a tag costs
@@ -237,7 +237,7 @@ private:
     TextBasedType code_ = TEXT_NONE;
     bool haveRoot_ = false;
     std::string root_;
-    std::string_view last_;
+    bool lastIsRoot_ = false;  // the last tag so far has the root's name, case as written
     size_t total_ = 0;
     size_t html_ = 0;
     bool vml_ = false;

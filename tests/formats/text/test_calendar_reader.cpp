@@ -113,6 +113,23 @@ TEST(CalendarReader, BoundsOnHostileFiles) {
     EXPECT_FALSE(unopened.parseCalObj());
 }
 
+// Lines are read in place from the line reader's windows of 64 KiB, and put together when they
+// straddle one's end: with the PRODID value one byte longer each time, the window edge falls on
+// every byte of the repeated event, CR and LF included, and the answer stays.
+TEST(CalendarReader, LinesAcrossReadWindows) {
+    std::string events;
+    while (events.size() < 150000) events += "BEGIN:VEVENT\r\nUID:1\r\nEND:VEVENT\r\n";
+    for (size_t shift = 0; shift < 34; ++shift) {
+        const std::string text =
+            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:" + std::string(1 + shift, 'p') + "\r\n" + events + "END:VCALENDAR\r\n";
+        auto src = texttest::mem(text);
+        CalendarReader reader;
+        reader.open(src);
+        ASSERT_TRUE(reader.parseCalObj()) << shift;
+        EXPECT_EQ(reader.checkDocumentType(), TEXT_ICS) << shift;
+    }
+}
+
 TEST(CalendarReader, ThroughTheTextStage) {
     // As calendar programs write it: CRLF, folded lines, a time zone block and an alarm.
     const std::string ics =

@@ -152,6 +152,62 @@ TEST(TagReader, ManyOpenTagsBeforeOneEnd) {
     EXPECT_EQ(second.getListTag(), S{"r"});
 }
 
+// A file is read window by window. Over generated texts of tags, comments, instructions,
+// quotes, bytes of 0x80 and above, long names and tags, with windows down to one byte, the
+// walk answers and lists what the walk of the same text held whole answers and lists.
+void expectWindowedWalkMatches(const std::string& text, size_t window, const std::string& what) {
+    HTMLReader whole;
+    const bool markup = whole.readFromString(text);
+    auto src = texttest::mem(text);
+    HTMLReader reader(window);
+    ASSERT_EQ(reader.readFile(src), markup) << what << ", window " << window;
+    ASSERT_EQ(reader.getListTag(), whole.getListTag()) << what << ", window " << window;
+    ASSERT_EQ(reader.getListFullTag(), whole.getListFullTag()) << what << ", window " << window;
+}
+
+TEST(TagReader, WindowedFileWalkMatchesTheWholeText) {
+    const std::string pieces[] = {"<a>", "</a>", "<b x=\"1>2\">", "<b t=\"\x80\">", "<b \x80>", "<!-- c -->", "<!--",
+                                  "-->", "<!-->", "<?xml v?>", "<? ?>", "<?", "?>", "<", ">", "\"", "\x80", " ",
+                                  "text", "<script>", "</script>", "<![CDATA[", "<http://x/>", "<a/>", "</ a>",
+                                  "<a \"", std::string(300, 'x'), "<" + std::string(300, 'n') + ">",
+                                  "<a \"" + std::string(700, 'q')};
+    std::mt19937 rng(11);
+    for (int round = 0; round < 300; ++round) {
+        std::string text = "<r>";
+        for (int n = 1 + static_cast<int>(rng() % 40); n > 0; --n) text += pieces[rng() % std::size(pieces)];
+        for (size_t window : {size_t(1), size_t(5), size_t(64), size_t(300), size_t(4096)})
+            expectWindowedWalkMatches(text, window, "round " + std::to_string(round));
+    }
+    // Comment and instruction ends, quoted values and names across a window's end at every
+    // offset; many '<' with quotes before one distant end, across many windows.
+    for (size_t k = 0; k < 700; ++k) {
+        const std::string x(k, 'x');
+        for (const std::string& text : {"<r><!--" + x + "--><b>", "<r><?" + x + "?><b>",
+                                        "<r><a t=\"" + x + "\x80\"><b>", "<r><" + x + "n><b>"})
+            expectWindowedWalkMatches(text, 300, "offset " + std::to_string(k));
+    }
+    // Many tags before one distant end, refused for a byte of 0x80 outside quotes: when a '<'
+    // near the window's edge moves it on, the quote parity of the bytes left behind still counts
+    // (a quote and a byte of 0x80 between two tags make the next one accepted).
+    std::string tail;
+    for (int i = 0; i < 3000; ++i) tail += "<b>";
+    for (int n = 3760; n < 3800; ++n) {
+        std::string text = "<r>";
+        for (int i = 0; i < n; ++i) text += "<a \"\"";
+        text += "\x80\"";
+        for (int i = 0; i < 20; ++i) text += "<a \"\"";
+        expectWindowedWalkMatches(text + "\x80>" + tail, 300, "quotes " + std::to_string(n));
+    }
+
+    // A file that stops giving bytes after the first window is not markup, and lists nothing.
+    std::string page = "<html>";
+    while (page.size() < 5000) page += "<p>";
+    texttest::FailingSource failing(page, 1 << 20);
+    HTMLReader reader(64);
+    EXPECT_FALSE(reader.readFile(failing));
+    EXPECT_TRUE(reader.getListTag().empty());
+}
+
 TEST(TagReader, FilesThatAreNotMarkupAreNotReadWhole) {
     texttest::TempDir dir;
     // A sparse 512 MiB file of zeros: refused at its first byte.
