@@ -338,18 +338,19 @@ bool HTMLReader::parseDocument() {
     // The probe saw nothing but blanks before its tag.
     for (uint64_t pos = firstTag_; pos < size_;) {
         // Only a '<' starts a comment or a tag; every other byte is passed over.
-        const char* const from = at(pos);
-        const char* const end = at(winEnd_);
-        const char* p = from;
-        const char* near = from + std::min<uint64_t>(winEnd_ - pos, kNearScan);
-        while (p < near && *p != '<') ++p;
-        if (p == near) p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(end - p)));
-        if (p == nullptr) {
-            pos = winEnd_;
-            if (!extend(pos)) break;
-            continue;
+        if (*at(pos) != '<') {
+            const char* const from = at(pos);
+            const char* p = from;
+            const char* near = from + std::min<uint64_t>(winEnd_ - pos, kNearScan);
+            while (p < near && *p != '<') ++p;
+            if (p == near) p = static_cast<const char*>(std::memchr(p, '<', static_cast<size_t>(at(winEnd_) - p)));
+            if (p == nullptr) {
+                pos = winEnd_;
+                if (!extend(pos)) break;
+                continue;
+            }
+            pos += static_cast<uint64_t>(p - from);
         }
-        pos += static_cast<uint64_t>(p - from);
         reach(pos, kNearScan);
         // The text ends in a NUL, so a '<' is never its last byte.
         if (at(pos)[1] == '!') {
