@@ -77,7 +77,8 @@ inline std::string asciiLowerCopy(std::string text) {
 inline bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && asciiToLower(static_cast<unsigned char>(a[i])) != asciiToLower(static_cast<unsigned char>(b[i])))
+        if (a[i] != b[i] &&
+            asciiToLower(static_cast<unsigned char>(a[i])) != asciiToLower(static_cast<unsigned char>(b[i])))
             return false;
     return true;
 }

@@ -101,8 +101,8 @@ private:
         bool valid = false;
         uint64_t end = 0;
         uint64_t cursor = 0;
-        bool parity = false;         // of the quotes before cursor
-        uint64_t highEnd[2] = {};    // one past the last such byte at each parity; 0: none
+        bool parity = false;       // of the quotes before cursor
+        uint64_t highEnd[2] = {};  // one past the last such byte at each parity; 0: none
     };
     // One tag as the walk reads it: views into the text, and where the character that ends it
     // lies (the '>', or the '?' of "?>").

@@ -1,6 +1,5 @@
 #include "formats/text/TextBasedFTAUtils.h"
 
-#include <algorithm>
 #include <string_view>
 
 #include "engine/ByteSource.h"
@@ -32,16 +31,16 @@ constexpr std::string_view kHtmlTagNames[] = {
 // The VML marker tag.
 constexpr std::string_view kVmlTagNames[] = {"v:shapetype"};
 
-// A name of up to 16 bytes, lower-cased, as two words; the zero padding keeps names of
-// different lengths apart, as no name holds a NUL.
+// A name of up to 15 bytes, lower-cased, as two words, with its length in the last byte.
 struct NameKey {
     uint64_t lo = 0, hi = 0;
     constexpr bool operator==(const NameKey& o) const { return lo == o.lo && hi == o.hi; }
 };
-constexpr size_t kNameKeyBytes = 16;
+constexpr size_t kNameKeyBytes = 15;
 
 constexpr NameKey lowerKey(std::string_view name) {
     NameKey key;
+    key.hi = uint64_t{name.size()} << 56;
     for (size_t i = 0; i < name.size(); ++i) {
         const uint64_t c = static_cast<unsigned char>(kiv::asciiToLower(static_cast<unsigned char>(name[i])));
         if (i < 8)

@@ -120,8 +120,8 @@ TEST(CalendarReader, LinesAcrossReadWindows) {
     std::string events;
     while (events.size() < 150000) events += "BEGIN:VEVENT\r\nUID:1\r\nEND:VEVENT\r\n";
     for (size_t shift = 0; shift < 34; ++shift) {
-        const std::string text =
-            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:" + std::string(1 + shift, 'p') + "\r\n" + events + "END:VCALENDAR\r\n";
+        const std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:" + std::string(1 + shift, 'p') + "\r\n" +
+                                 events + "END:VCALENDAR\r\n";
         auto src = texttest::mem(text);
         CalendarReader reader;
         reader.open(src);

@@ -182,8 +182,8 @@ TEST(TagReader, WindowedFileWalkMatchesTheWholeText) {
     // offset; many '<' with quotes before one distant end, across many windows.
     for (size_t k = 0; k < 700; ++k) {
         const std::string x(k, 'x');
-        for (const std::string& text : {"<r><!--" + x + "--><b>", "<r><?" + x + "?><b>",
-                                        "<r><a t=\"" + x + "\x80\"><b>", "<r><" + x + "n><b>"})
+        for (const std::string& text :
+             {"<r><!--" + x + "--><b>", "<r><?" + x + "?><b>", "<r><a t=\"" + x + "\x80\"><b>", "<r><" + x + "n><b>"})
             expectWindowedWalkMatches(text, 300, "offset " + std::to_string(k));
     }
     // Many tags before one distant end, refused for a byte of 0x80 outside quotes: when a '<'
