@@ -36,9 +36,9 @@ struct NameClasses {
 };
 constexpr NameClasses kNameClasses;
 
-// Angle-bracketed links ("<http://host/>") read like tags but name no element.
+// Angle-bracketed links ("<http://host/>") read like tags but name no element (name not empty).
 bool isLinkName(std::string_view name) {
-    if (name.empty() || name.back() != ':') return false;
+    if (name.back() != ':') return false;
     return kiv::equalsIgnoringAsciiCase(name, "http:") || kiv::equalsIgnoringAsciiCase(name, "https:") ||
            kiv::equalsIgnoringAsciiCase(name, "ftp:") || kiv::equalsIgnoringAsciiCase(name, "file:");
 }
@@ -370,15 +370,15 @@ bool HTMLReader::parseDocument() {
             continue;
         }
         const std::string_view name = tag.name;
-        bool collect = !name.empty() && !isLinkName(name);
-        if (!name.empty() && name[0] == '?') {
+        bool collect = !name.empty();
+        if (collect && name[0] == '?') {
             if (kiv::equalsIgnoringAsciiCase(name, "?mso-application")) return false;
             if (name.size() == 1) {
                 if (tag.elementLen > 2) return false;
                 collect = false;
             }
         }
-        if (collect) collectTag(name, tag.fullTag);
+        if (collect && !isLinkName(name)) collectTag(name, tag.fullTag);
         if (kiv::equalsIgnoringAsciiCase(name, "script")) {
             if (!tag.closing && !inScript) inScript = true;
             if (tag.closing && inScript) inScript = false;

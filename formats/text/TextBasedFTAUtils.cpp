@@ -58,8 +58,12 @@ template <size_t N>
 class NameIndex {
 public:
     static_assert(N < 128, "the index keeps at least half of its slots free");
-    constexpr explicit NameIndex(const std::string_view (&rows)[N]) : keys_{}, slots_{} {
+    constexpr explicit NameIndex(const std::string_view (&rows)[N]) : keys_{}, slots_{}, oneLetter_{} {
         for (size_t r = 0; r < N; ++r) {
+            if (rows[r].size() == 1) {
+                const unsigned char c = static_cast<unsigned char>(rows[r][0]);
+                oneLetter_[c] = oneLetter_[static_cast<unsigned char>(kiv::asciiToUpper(c))] = true;
+            }
             keys_[r] = lowerKey(rows[r]);
             size_t s = slotOf(keys_[r]);
             while (slots_[s] != 0) s = (s + 1) % kSlots;
@@ -68,6 +72,8 @@ public:
     }
     // Whether the name, lower-cased, is a row; no copy of the name is made.
     bool contains(std::string_view name) const {
+        // One-letter names (a, p, b, i) are the commonest tags; they have a table of their own.
+        if (name.size() == 1) return oneLetter_[static_cast<unsigned char>(name[0])];
         if (name.empty() || name.size() > kNameKeyBytes) return false;
         const NameKey key = lowerKey(name);
         for (size_t s = slotOf(key); slots_[s] != 0; s = (s + 1) % kSlots)
@@ -84,6 +90,7 @@ private:
 
     NameKey keys_[N];
     uint8_t slots_[kSlots];  // row + 1; 0: free
+    bool oneLetter_[256];    // the one-byte rows, in either case
 };
 
 constexpr bool distinctRows(const std::string_view* rows, size_t n) {
