@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "engine/ByteUtils.h"
 #include "engine/TypeTables.h"
 #include "formats/text/TextBasedFTAUtils.h"
 #include "TextTestUtil.h"
@@ -99,6 +100,19 @@ TEST(TextBased, ConstantSets) {
             for (char c : row) EXPECT_FALSE(c >= 'A' && c <= 'Z') << row;
     EXPECT_TRUE(TextBasedFTAUtils::isHTMLTag("B:IF"));
     EXPECT_FALSE(TextBasedFTAUtils::isHTMLTag("v:shapetype"));
+    // The lookup is a hashed index of the rows: every row is found in any case, and a name
+    // one byte off (longer, shorter, another letter, a NUL) is not.
+    for (const std::string& row : TextBasedFTAUtils::setHtmlTag) {
+        EXPECT_TRUE(TextBasedFTAUtils::isHTMLTag(row)) << row;
+        EXPECT_TRUE(TextBasedFTAUtils::isHTMLTag(kiv::asciiUpperCopy(row))) << row;
+        for (const std::string& near : {row + "x", row.substr(1), row + std::string(1, '\0'), "x" + row,
+                                        row.substr(0, row.size() - 1) + "#"})
+            if (!TextBasedFTAUtils::setHtmlTag.count(near)) {
+                EXPECT_FALSE(TextBasedFTAUtils::isHTMLTag(near)) << near;
+            }
+    }
+    EXPECT_FALSE(TextBasedFTAUtils::isHTMLTag(""));
+    EXPECT_FALSE(TextBasedFTAUtils::isHTMLTag("blockquoteblockquote"));
 }
 
 TEST(TextBased, ResultRows) {
