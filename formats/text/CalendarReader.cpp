@@ -115,13 +115,15 @@ bool CalendarReader::checkRecord(const Record& rec) {
     } else if (equalsIgnoringAsciiCase(rec.marker, "BEGIN")) {
         if (equalsIgnoringAsciiCase(rec.name, "VEVENT")) inEvent_ = true;
         if (openStarts_.size() >= kiv::limits::kCalendarMaxDepth ||
-            openNames_.size() + rec.name.size() > kiv::limits::kCalendarMaxStackBytes) {
+            openBytes_ + rec.name.size() > kiv::limits::kCalendarMaxStackBytes) {
             fault_ = true;
             tooDeep_ = true;
             return false;
         }
-        openStarts_.push_back(openNames_.size());
-        openNames_.append(rec.name.data(), rec.name.size());
+        if (openBytes_ + rec.name.size() > openNames_.size())
+            openNames_.resize(std::max(2 * openNames_.size(), openBytes_ + rec.name.size()));
+        openStarts_.push_back(openBytes_);
+        for (char c : rec.name) openNames_[openBytes_++] = c;
     } else if (equalsIgnoringAsciiCase(rec.marker, "END")) {
         if (equalsIgnoringAsciiCase(rec.name, "VEVENT")) {
             if (!eventHasUid_) fault_ = true;
@@ -129,11 +131,12 @@ bool CalendarReader::checkRecord(const Record& rec) {
             eventHasUid_ = false;
         }
         if (fault_ || openStarts_.empty() ||
-            !equalsIgnoringAsciiCase(rec.name, std::string_view(openNames_).substr(openStarts_.back()))) {
+            !equalsIgnoringAsciiCase(rec.name, std::string_view(openNames_.data() + openStarts_.back(),
+                                                                openBytes_ - openStarts_.back()))) {
             fault_ = true;
             return false;
         }
-        openNames_.resize(openStarts_.back());
+        openBytes_ = openStarts_.back();
         openStarts_.pop_back();
     }
     if (inEvent_ && equalsIgnoringAsciiCase(rec.name, "UID")) {

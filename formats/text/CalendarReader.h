@@ -67,9 +67,11 @@ private:
     const kiv::ByteSource* src_ = nullptr;
     uint64_t size_ = 0;
 
-    // Structural state: the names of open components, one after another, with where each
-    // begins, and the flags of the check. A line costs no allocation of its own.
-    std::string openNames_;
+    // Structural state: the names of open components, one after another in the first
+    // openBytes_ bytes of openNames_, with where each begins, and the flags of the check. A line
+    // costs no allocation (and no library call) of its own.
+    std::vector<char> openNames_;
+    size_t openBytes_ = 0;
     std::vector<size_t> openStarts_;
     bool fault_ = false;
     bool tooDeep_ = false;

@@ -33,7 +33,8 @@ LineReader::Status LineReader::readLine(std::string& line, size_t maxLen) {
     return assemble(line, maxLen);
 }
 
-LineReader::Status LineReader::readLineView(std::string_view& line, size_t maxLen) {
+// readLineView when the line is not found whole in the current window.
+LineReader::Status LineReader::readLineViewAcross(std::string_view& line, size_t maxLen) {
     line = std::string_view();
     // A line feed in the current window: the line is the bytes before it.
     if (pos_ < src_.size()) {
