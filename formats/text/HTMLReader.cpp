@@ -193,6 +193,7 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
 
 bool HTMLReader::extend(uint64_t keepFrom) {
     if (src_ == nullptr || winEnd_ >= size_) return false;
+    flushTags();
     // The walk never comes back before keepFrom: the quote scans carry their parity there.
     for (QuoteScan* scan : {&quoteGt_, &quotePiEnd_}) {
         if (!scan->valid || scan->cursor >= keepFrom) continue;
@@ -363,7 +364,10 @@ bool HTMLReader::parseDocument() {
         TagView tag;
         const TagRead read = readTag(pos, inScript, tag);
         // Server-side script and Office's XML processing instruction are not plain markup.
-        if (read == TagRead::Php) return false;
+        if (read == TagRead::Php) {
+            flushTags();
+            return false;
+        }
         if (read == TagRead::NoEnd) break;
         if (read != TagRead::Tag) {
             ++pos;
@@ -372,13 +376,16 @@ bool HTMLReader::parseDocument() {
         const std::string_view name = tag.name;
         bool collect = !name.empty();
         if (collect && name[0] == '?') {
-            if (kiv::equalsIgnoringAsciiCase(name, "?mso-application")) return false;
-            if (name.size() == 1) {
-                if (tag.elementLen > 2) return false;
-                collect = false;
+            if (kiv::equalsIgnoringAsciiCase(name, "?mso-application") || (name.size() == 1 && tag.elementLen > 2)) {
+                flushTags();
+                return false;
             }
+            collect = name.size() > 1;
         }
-        if (collect && !isLinkName(name)) collectTag(name, tag.fullTag);
+        if (collect && !isLinkName(name)) {
+            pendingTags_[pending_++] = {name, tag.fullTag};
+            if (pending_ == kTagBatch) flushTags();
+        }
         if (kiv::equalsIgnoringAsciiCase(name, "script")) {
             if (!tag.closing && !inScript) inScript = true;
             if (tag.closing && inScript) inScript = false;
@@ -386,6 +393,7 @@ bool HTMLReader::parseDocument() {
         // The character that ends the tag is passed over as an ordinary byte.
         pos = tag.endAt + 1;
     }
+    flushTags();
     pos_ = size_;
     return true;
 }
@@ -450,7 +458,9 @@ bool HTMLReader::parseTag(HTMLTag& tag, bool& opening, bool& closing, bool& inSc
     }
 }
 
-void HTMLReader::collectTag(std::string_view name, std::string_view fullTag) {
-    tags_.emplace_back(name);
-    fullTags_.emplace_back(fullTag);
+void HTMLReader::collectTags(const Collected* tags, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        tags_.emplace_back(tags[i].name);
+        fullTags_.emplace_back(tags[i].fullTag);
+    }
 }

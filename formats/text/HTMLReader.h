@@ -80,9 +80,14 @@ public:
     std::vector<std::string>& getListFullTag() { return fullTags_; }
 
 protected:
-    // Receives every collected tag in document order; by default both lists keep it. The
-    // views point into the reader's buffer and last until the walk goes on.
-    virtual void collectTag(std::string_view name, std::string_view fullTag);
+    // A collected tag: its name as written and its full text, as views into the reader's buffer.
+    struct Collected {
+        std::string_view name, fullTag;
+    };
+    // Receives the collected tags in document order, a batch at a time (a call per tag would
+    // cost as much as reading it); the views last until the call returns. By default both
+    // lists keep them.
+    virtual void collectTags(const Collected* tags, size_t n);
 
 private:
     // First occurrence of a needle at or after a position, kept while the walk moves forward
@@ -137,6 +142,11 @@ private:
     TagRead readTag(uint64_t pos, bool inScript, TagView& tag);
     uint64_t findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n);
     bool refusedBeforeEnd(QuoteScan& scan, uint64_t pos, uint64_t end);
+    // Hands the pending tags over before the buffer they point into moves or the walk ends.
+    void flushTags() {
+        if (pending_ > 0) collectTags(pendingTags_, pending_);
+        pending_ = 0;
+    }
 
     uint64_t pos_ = 0;
     uint64_t size_ = 0;  // text length + 1 (the terminating NUL)
@@ -150,6 +160,9 @@ private:
     size_t window_;
     const kiv::ByteSource* src_ = nullptr;  // while readFile walks a file
     bool readFailed_ = false;
+    static constexpr size_t kTagBatch = 64;
+    Collected pendingTags_[kTagBatch];
+    size_t pending_ = 0;
     std::vector<std::string> tags_;
     std::vector<std::string> fullTags_;
 

@@ -152,42 +152,69 @@ bool isPrologTag(std::string_view name) {
 class MarkupSummary {
 public:
     void add(std::string_view name, std::string_view fullTag) {
-        if (count_ < 2 || !decided_ || !haveRoot_) addLeading(name, fullTag);
-        ++count_;
-        lastIsRoot_ = haveRoot_ && name.size() == root_.size();
-        for (size_t i = 0; lastIsRoot_ && i < name.size(); ++i) lastIsRoot_ = name[i] == root_[i];
-
-        const bool html = isHtmlName(name);
-        // One-letter names outside HTML (x, y, ... in formulas and data) count neither way.
-        if (name.size() == 1 && !html) return;
-        ++total_;
-        if (html)
-            ++html_;
-        else if (isVmlName(name))
-            vml_ = true;
+        if (leading()) addLeading(name, fullTag);
+        counts_.add(name, haveRoot_ ? std::string_view(root_) : std::string_view(), haveRoot_);
+    }
+    // A batch of tags: once the root is decided only the counts change, and they are kept in
+    // locals while the batch is counted.
+    template <typename Tag>
+    void addAll(const Tag* tags, size_t n) {
+        size_t i = 0;
+        for (; i < n && leading(); ++i) add(tags[i].name, tags[i].fullTag);
+        Counts counts = counts_;
+        const std::string_view root = haveRoot_ ? std::string_view(root_) : std::string_view();
+        for (; i < n; ++i) counts.add(tags[i].name, root, haveRoot_);
+        counts_ = counts;
     }
 
-    size_t count() const { return count_; }
-    size_t total() const { return total_; }
-    size_t htmlCount() const { return html_; }
-    bool hasVml() const { return vml_; }
+    size_t count() const { return counts_.count; }
+    size_t total() const { return counts_.total; }
+    size_t htmlCount() const { return counts_.html; }
+    bool hasVml() const { return counts_.vml; }
 
     TextBasedType xmlCode() const {
         if (decided_ && code_ != TEXT_NONE) return code_;
         // An XML declaration makes the text XML unless an HTML doctype follows it (XHTML).
-        if (firstIsXmlDeclaration_ && count_ > 2 && TextBasedFTAUtils::shouldChangeToXML(secondFullTag_))
+        if (firstIsXmlDeclaration_ && counts_.count > 2 && TextBasedFTAUtils::shouldChangeToXML(secondFullTag_))
             return TEXT_XML;
         return TEXT_NONE;
     }
 
-    std::string rootElement() const { return lastIsRoot_ ? root_ : std::string(); }
+    std::string rootElement() const { return counts_.lastIsRoot ? root_ : std::string(); }
 
 private:
-    // The first tags, up to the root and its decision. Kept out of line: after them a tag costs
-    // only its count.
+    // What every tag changes: the counts of the share test, the VML mark, and whether the last
+    // tag has the root's name (case as written).
+    struct Counts {
+        size_t count = 0;
+        size_t total = 0;
+        size_t html = 0;
+        bool vml = false;
+        bool lastIsRoot = false;
+
+        void add(std::string_view name, std::string_view root, bool haveRoot) {
+            ++count;
+            bool same = haveRoot && name.size() == root.size();
+            for (size_t i = 0; same && i < name.size(); ++i) same = name[i] == root[i];
+            lastIsRoot = same;
+
+            const bool isHtml = isHtmlName(name);
+            // One-letter names outside HTML (x, y, ... in formulas and data) count neither way.
+            if (name.size() == 1 && !isHtml) return;
+            ++total;
+            if (isHtml)
+                ++html;
+            else if (isVmlName(name))
+                vml = true;
+        }
+    };
+
+    // The first tags, up to the root and its decision (and the second tag, whose full text is
+    // kept). Kept out of line: after them a tag costs only its count.
+    bool leading() const { return counts_.count < 2 || !decided_ || !haveRoot_; }
     [[gnu::noinline]] void addLeading(std::string_view name, std::string_view fullTag) {
-        if (count_ == 0 && kiv::containsIgnoringAsciiCase(name, "?xml")) firstIsXmlDeclaration_ = true;
-        if (count_ == 1) secondFullTag_.assign(fullTag.data(), fullTag.size());
+        if (counts_.count == 0 && kiv::containsIgnoringAsciiCase(name, "?xml")) firstIsXmlDeclaration_ = true;
+        if (counts_.count == 1) secondFullTag_.assign(fullTag.data(), fullTag.size());
         if (!decided_) decideRoot(name);
         if (!haveRoot_ && !containsAny(name, {"?xml", "!document", "?encoding"})) {
             root_.assign(name.data(), name.size());
@@ -235,7 +262,7 @@ private:
         code_ = code;
     }
 
-    size_t count_ = 0;
+    Counts counts_;
     bool firstIsXmlDeclaration_ = false;
     std::string secondFullTag_;
     bool decided_ = false;
@@ -243,10 +270,6 @@ private:
     TextBasedType code_ = TEXT_NONE;
     bool haveRoot_ = false;
     std::string root_;
-    bool lastIsRoot_ = false;  // the last tag so far has the root's name, case as written
-    size_t total_ = 0;
-    size_t html_ = 0;
-    bool vml_ = false;
 };
 
 class SummarisingReader : public HTMLReader {
@@ -254,7 +277,7 @@ public:
     explicit SummarisingReader(MarkupSummary& summary) : summary_(summary) {}
 
 protected:
-    void collectTag(std::string_view name, std::string_view fullTag) override { summary_.add(name, fullTag); }
+    void collectTags(const Collected* tags, size_t n) override { summary_.addAll(tags, n); }
 
 private:
     MarkupSummary& summary_;

@@ -33,7 +33,9 @@ public:
     uint64_t hash = 1469598103934665603ull;
 
 protected:
-    void collectTag(std::string_view name, std::string_view fullTag) override { hash = fold(hash, name, fullTag); }
+    void collectTags(const Collected* tags, size_t n) override {
+        for (size_t i = 0; i < n; ++i) hash = fold(hash, tags[i].name, tags[i].fullTag);
+    }
 };
 }  // namespace
 
