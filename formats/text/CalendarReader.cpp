@@ -31,6 +31,14 @@ struct LineBytes {
 };
 constexpr LineBytes kLineBytes;
 
+// Extension properties and components ("X-WR-CALNAME", "BEGIN:X-THING") hold "X-" in either
+// case anywhere in their name.
+bool isExtensionName(std::string_view name) {
+    for (size_t i = 1; i < name.size(); ++i)
+        if (name[i] == '-' && (name[i - 1] == 'X' || name[i - 1] == 'x')) return true;
+    return false;
+}
+
 bool holdsCalendarBegin(std::string_view line) {
     return line.find("BEGIN") != std::string_view::npos && line.find("VCALENDAR") != std::string_view::npos;
 }
@@ -77,13 +85,13 @@ CalendarReader::Record CalendarReader::tokenise(std::string_view line) {
     const auto& cls = kLineBytes.of;
     Record rec;
     AssignToValue target = ASSIGN_NAME;
-    const size_t n = line.size();
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char c = static_cast<unsigned char>(line[i]);
+    const char* const end = line.data() + line.size();
+    for (const char* p = line.data(); p < end; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
         if (cls[c] & kTokenStart) {
-            const size_t start = i;
-            while (i + 1 < n && !(cls[static_cast<unsigned char>(line[i + 1])] & kTokenEnd)) ++i;
-            const std::string_view token(line.data() + start, i + 1 - start);
+            const char* const start = p;
+            while (p + 1 < end && !(cls[static_cast<unsigned char>(p[1])] & kTokenEnd)) ++p;
+            const std::string_view token(start, static_cast<size_t>(p + 1 - start));
             if (target == ASSIGN_NAME)
                 rec.name = token;
             else if (target == ASSIGN_VALUE)
@@ -176,8 +184,8 @@ bool CalendarReader::parseCalObj() {
         if (!line.empty() && isBlank(static_cast<unsigned char>(line[0]))) continue;
 
         const Record rec = tokenise(line);
-        // Extension properties and components ("X-WR-CALNAME", "BEGIN:X-THING") are ignored.
-        if (!rec.name.empty() && !kiv::containsIgnoringAsciiCase(rec.name, "X-")) {
+        // Extensions are ignored.
+        if (!rec.name.empty() && !isExtensionName(rec.name)) {
             // After the first fault the answer is TEXT_NONE whatever follows; a nesting too
             // deep to follow is not a calendar at all.
             if (!checkRecord(rec)) return !tooDeep_;
