@@ -12,7 +12,8 @@ DIR/bench/cost/files/, with one random file per size, and measured twice, each -
 times (default 3, the median counts):
 
     kivscan FILE      one host process per file, as a host scans one file: wall seconds and
-                      peak resident memory of the process, start-up included
+                      peak resident memory of the process, start-up included (the files take
+                      turns, round by round)
     bench_cost        all files in one engine process: seconds per MiB of the scan alone and
                       the peak memory it added
 
@@ -64,17 +65,17 @@ def run_per_process(build, files, repeat):
     run_dir = os.path.join(build, "run")
     if not os.path.exists(host):
         sys.exit("run_cost: %s is missing; build the tree first" % host)
-    results = {}
-    for path in files:
-        times, peak = [], 0
-        for _ in range(repeat):
+    # Round by round over all files, so that a machine that speeds up or slows down during the
+    # run weighs on the random file and on each case alike (their ratio is the target).
+    times, peak = {path: [] for path in files}, {path: 0 for path in files}
+    for _ in range(repeat):
+        for path in files:
             start = time.monotonic()
             child = subprocess.Popen([host, path], cwd=run_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             _, _, usage = os.wait4(child.pid, 0)
-            times.append(time.monotonic() - start)
-            peak = max(peak, usage.ru_maxrss * 1024)
-        results[path] = (statistics.median(times), peak)
-    return results
+            times[path].append(time.monotonic() - start)
+            peak[path] = max(peak[path], usage.ru_maxrss * 1024)
+    return {path: (statistics.median(times[path]), peak[path]) for path in files}
 
 
 def main(argv):
