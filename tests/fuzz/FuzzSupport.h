@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace kivfuzz {
 
+// Inputs above this are skipped: larger ones add run time, not new paths.
+constexpr size_t kMaxInput = 1 << 20;
+
 // A directory of its own under $TMPDIR (or /tmp), made once per process and removed at exit.
 // A crash leaves it behind; it holds nothing but the last input.
 inline const std::string& privateDir() {

@@ -7,14 +7,12 @@
 #include "FuzzSupport.h"
 
 namespace {
-// Real documents worth fuzzing are small; a cap keeps each run well under a second.
-constexpr size_t kMaxInput = 1 << 20;
 // Directory entries visited per input; the reader itself caps the directory far higher.
 constexpr int kMaxEntries = 4096;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const kiv::MemoryByteSource src(data, size);
     {
         CompoundFile cf;

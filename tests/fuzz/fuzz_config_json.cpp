@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr size_t kMaxInput = 1 << 20;
-
 ValidConfig entry(const std::string& id, const std::string& type, std::vector<uint64_t> numbers) {
     ValidConfig e(id, 0, type, "", "");
     e.numberValues = std::move(numbers);
@@ -33,7 +31,7 @@ const EngineSchema& schema() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const std::string input(reinterpret_cast<const char*>(data), size);
     std::map<std::string, std::string> values;
     std::string tempDir;

@@ -12,7 +12,6 @@
 #include "FuzzSupport.h"
 
 namespace {
-constexpr size_t kMaxInput = 1 << 20;
 // Inputs up to kWindowCheckMax are walked a second time in windows of kSmallWindow bytes: the
 // window edges fall everywhere in them, and the costliest seeds (1 MiB) are walked once.
 constexpr size_t kSmallWindow = 64;
@@ -40,7 +39,7 @@ protected:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const kiv::MemoryByteSource src(data, size);
     {
         HTMLReader reader;

@@ -5,12 +5,8 @@
 #include "formats/text/TextBasedFTAUtils.h"
 #include "FuzzSupport.h"
 
-namespace {
-constexpr size_t kMaxInput = 1 << 20;
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const kiv::MemoryByteSource src(data, size);
     {
         MIMEHandler handler;

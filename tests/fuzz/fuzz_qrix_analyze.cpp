@@ -9,8 +9,6 @@
 #include "FuzzSupport.h"
 
 namespace {
-// Strings are searched over the whole file up to 10 MiB; fuzzing gains nothing from that size.
-constexpr size_t kMaxInput = 1 << 20;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -24,7 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const std::string file = kivfuzz::privateDir() + "/submitted.bin";
     kivfuzz::writeWhole(file, data, size);
     std::vector<char> path(file.begin(), file.end());

@@ -11,8 +11,6 @@
 
 namespace {
 
-// The matcher refuses packages over 64 MiB; real ones are tens of KiB.
-constexpr size_t kMaxInput = 1 << 20;
 // Definitions whose fields are queried per input.
 constexpr int kMaxQueried = 512;
 
@@ -36,7 +34,7 @@ void queryAll() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const std::string& dir = kivfuzz::privateDir();
     const std::string file = dir + "/QrixDefs.QXD";
     kivfuzz::writeWhole(file, data, size);

@@ -17,9 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Large enough for every seed (real documents, archives, media); a cap keeps runs short.
-constexpr size_t kMaxInput = 1 << 20;
-
 std::string& filesDir() {
     static std::string dir;
     return dir;
@@ -63,7 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const char* extension = size > 0 ? kExtensions[data[size - 1] % kExtensionCount] : "";
     // The volume tests of the second entry also read the name, so the file carries the extension.
     const std::string path = filesDir() + "/input" + (*extension ? std::string(".") + extension : "");

@@ -6,12 +6,8 @@
 #include "engine/ByteSource.h"
 #include "formats/archive/ZipMemberReader.h"
 
-namespace {
-constexpr size_t kMaxInput = 1 << 20;
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > kMaxInput) return 0;
+    if (size > kivfuzz::kMaxInput) return 0;
     const kiv::MemoryByteSource src(data, size);
     size_t total = 0;
     for (const char* name : {"[Content_Types].xml", "_rels/.rels", "META-INF/manifest.xml", "*.fdseq", "mimetype",
