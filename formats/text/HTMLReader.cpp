@@ -330,6 +330,35 @@ inline const char* nearTagEnd(const char* from, const char* stop, bool& refused)
     return TagRead::Tag;
 }
 
+// The usual tag, read in place: a name that starts with a letter (a closing tag's with any
+// name byte but '?' and '!'), then a '>' within the resident run and no byte of 0x80 or above
+// outside quotes before it. It answers what readTag would, without readTag's handling of names
+// that run past the window, distant ends, instructions and scripts (which it leaves to readTag).
+[[gnu::always_inline]] inline bool HTMLReader::readNearTag(uint64_t pos, TagView& tag) const {
+    if (winEnd_ - pos <= kNearScan) return false;
+    const auto& cls = kNameClasses.of;
+    const char* const p = at(pos);
+    const bool closing = p[1] == '/';
+    const char* const name = p + 1 + (closing ? 1 : 0);
+    const unsigned char first = static_cast<unsigned char>(name[0]);
+    if (!(cls[first] & kNameByte) || first == '?' || first == '!') return false;
+    if (!closing && !(cls[first] & kNameStart)) return false;
+    const char* const stop = p + kNearScan;
+    const char* end = name + 1;
+    while (end < stop && (cls[static_cast<unsigned char>(*end)] & kNameByte)) ++end;
+    const unsigned char after = static_cast<unsigned char>(*end);
+    if (!(cls[after] & kNameEnd) && !(after == '/' && !closing)) return false;
+    bool refused = false;
+    const char* const gt = nearTagEnd(end, stop, refused);
+    if (gt == nullptr || refused) return false;
+    tag.name = std::string_view(name, static_cast<size_t>(end - name));
+    tag.closing = closing;
+    tag.elementLen = static_cast<uint64_t>(gt - p);
+    tag.fullTag = std::string_view(p + 1, static_cast<size_t>(tag.elementLen - 1));
+    tag.endAt = pos + tag.elementLen;
+    return true;
+}
+
 bool HTMLReader::parseDocument() {
     if (!buffer_ || size_ == 0) return false;
     resetSeekPointer();
@@ -352,26 +381,28 @@ bool HTMLReader::parseDocument() {
             }
             pos += static_cast<uint64_t>(p - from);
         }
-        reach(pos, kNearScan);
-        // The text ends in a NUL, so a '<' is never its last byte.
-        if (at(pos)[1] == '!') {
-            const uint64_t next = commentEnd(pos);
-            if (next != kNotFound) {
-                pos = next + 1;
+        TagView tag;
+        if (inScript || !readNearTag(pos, tag)) {
+            reach(pos, kNearScan);
+            // The text ends in a NUL, so a '<' is never its last byte.
+            if (at(pos)[1] == '!') {
+                const uint64_t next = commentEnd(pos);
+                if (next != kNotFound) {
+                    pos = next + 1;
+                    continue;
+                }
+            }
+            const TagRead read = readTag(pos, inScript, tag);
+            // Server-side script and Office's XML processing instruction are not plain markup.
+            if (read == TagRead::Php) {
+                flushTags();
+                return false;
+            }
+            if (read == TagRead::NoEnd) break;
+            if (read != TagRead::Tag) {
+                ++pos;
                 continue;
             }
-        }
-        TagView tag;
-        const TagRead read = readTag(pos, inScript, tag);
-        // Server-side script and Office's XML processing instruction are not plain markup.
-        if (read == TagRead::Php) {
-            flushTags();
-            return false;
-        }
-        if (read == TagRead::NoEnd) break;
-        if (read != TagRead::Tag) {
-            ++pos;
-            continue;
         }
         const std::string_view name = tag.name;
         bool collect = !name.empty();

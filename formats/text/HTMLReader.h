@@ -140,6 +140,8 @@ private:
     // bytes after it (reach). Php answers before the tag's end is looked for; NoEnd means that
     // no end follows at all. tag is written only as far as the answer says.
     TagRead readTag(uint64_t pos, bool inScript, TagView& tag);
+    // The common case of readTag outside a script, for a '<' at pos; false: readTag decides.
+    bool readNearTag(uint64_t pos, TagView& tag) const;
     uint64_t findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n);
     bool refusedBeforeEnd(QuoteScan& scan, uint64_t pos, uint64_t end);
     // Hands the pending tags over before the buffer they point into moves or the walk ends.
