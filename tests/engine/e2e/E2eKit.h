@@ -45,6 +45,16 @@ inline EngineApi& engine() {
     return a;
 }
 
+// The JSON answer of one scan of p, or "" when the scan fails.
+inline std::string scanJson(const fs::path& p) {
+    uint32_t status = 0;
+    char* json = nullptr;
+    if (engine().scan(p.c_str(), &status, &json) != 0) return "";
+    std::string text = json ? json : "";
+    engine().freeString(&json);
+    return text;
+}
+
 inline std::string readAll(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

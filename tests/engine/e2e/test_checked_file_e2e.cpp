@@ -45,14 +45,7 @@ protected:
         fs::remove_all(dir_);
     }
 
-    std::string scan(const fs::path& p) {
-        uint32_t status = 0;
-        char* json = nullptr;
-        if (engine().scan(p.c_str(), &status, &json) != 0) return "<scan failed>";
-        std::string text = json;
-        engine().freeString(&json);
-        return text;
-    }
+    std::string scan(const fs::path& p) { return e2e::scanJson(p); }
     // Places a copy of source at files/<name> (directories made as needed).
     fs::path place(const std::string& source, const fs::path& name) {
         fs::path p = dir_ / "files" / name;

@@ -107,14 +107,7 @@ protected:
         return text;
     }
 
-    std::string scan(const fs::path& path) {
-        uint32_t status = 0;
-        char* json = nullptr;
-        if (api().scan(path.c_str(), &status, &json) != 0) return "";
-        std::string text = json;
-        api().freeString(&json);
-        return text;
-    }
+    std::string scan(const fs::path& path) { return e2e::scanJson(path); }
 
     fs::path file(const std::string& name, const std::string& bytes) {
         writeFile(dir_ / "files" / name, bytes);
