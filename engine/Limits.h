@@ -23,6 +23,8 @@ constexpr size_t kQrixHeaderBytes = 2048;
 constexpr uint64_t kQrixWholeFileLimit = 10 * 1024 * 1024;
 // Matcher: head and tail windows for large files.
 constexpr uint64_t kQrixWindow = 5 * 1024 * 1024;
+// Matcher: bytes of the file read at a time by the string search.
+constexpr size_t kQrixSearchChunk = 256 * 1024;
 
 }  // namespace kiv::limits
 

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,7 @@ namespace {
 
 using kiv::limits::kQrixHeaderBytes;
 using kiv::limits::kQrixPackMax;
+using kiv::limits::kQrixSearchChunk;
 using kiv::limits::kQrixTextMax;
 using kiv::limits::kQrixWholeFileLimit;
 using kiv::limits::kQrixWindow;
@@ -304,63 +306,149 @@ int64_t scorePatterns(const Definition& def) {
 
 // The bytes strings are searched in: the whole file, or for a file over 10 MiB its first
 // and last 5 MiB joined by "|"; upper-cased the way the current locale upper-cases a byte.
-class SearchBuffer {
+// The stream is read a chunk at a time into one buffer that lives as long as the loaded
+// image (one per scan slot), so a scan neither allocates nor zero-fills a buffer the size of
+// the file. Consecutive chunks overlap by the longest string less one byte, so a string is
+// found exactly when it occurs in the stream, a chunk edge inside it or not.
+class StringSearch {
 public:
-    // False when the file cannot be opened again.
-    bool load() {
-        bytes_.clear();
-        const int fd = openForReading(g.openPath);
-        if (fd < 0) return false;
+    using Needle = std::pair<const uint8_t*, size_t>;
+
+    // Opens the submitted file again; false when it cannot be opened.
+    bool open() {
+        close();
+        fd_ = openForReading(g.openPath);
+        if (fd_ < 0) return false;
+        segmentCount_ = 0;
         uint64_t size = 0;
-        if (regularFileSize(fd, size)) {
-            if (size > kQrixWholeFileLimit) {
-                bytes_.resize(kQrixWindow * 2 + 1);
-                const size_t head = readFully(fd, bytes_.data(), kQrixWindow, 0);
-                bytes_[head] = '|';
-                const size_t tail = readFully(fd, bytes_.data() + head + 1, kQrixWindow, size - kQrixWindow);
-                bytes_.resize(head + 1 + tail);
-            } else {
-                bytes_.resize(size);
-                bytes_.resize(readFully(fd, bytes_.data(), bytes_.size(), 0));
-            }
+        if (!regularFileSize(fd_, size)) return true;  // nothing to search
+        if (size > kQrixWholeFileLimit) {
+            segments_[segmentCount_++] = {0, kQrixWindow, false};
+            segments_[segmentCount_++] = {0, 1, true};
+            segments_[segmentCount_++] = {size - kQrixWindow, kQrixWindow, false};
+        } else {
+            segments_[segmentCount_++] = {0, size, false};
         }
-        ::close(fd);
+        return true;
+    }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+    // found[i]: whether the non-empty needles[i] occurs in the stream of the open file.
+    void search(const std::vector<Needle>& needles, std::vector<bool>& found) {
+        found.assign(needles.size(), false);
+        uint64_t total = 0;
+        for (size_t s = 0; s < segmentCount_; ++s) total += segments_[s].length;
+        // A string longer than the whole stream occurs nowhere and widens no overlap.
+        size_t longest = 0;
+        for (const Needle& n : needles)
+            if (n.second <= total) longest = std::max(longest, n.second);
+        if (longest == 0 || fd_ < 0) return;
         // Deliberately the locale's classification: the definitions rely on the same
         // upper-casing the string search has always applied.
         uint8_t upper[256];
         for (int c = 0; c < 256; ++c) upper[c] = static_cast<uint8_t>(std::islower(c) ? std::toupper(c) : c);
-        for (auto& b : bytes_) b = upper[b];
-        return true;
-    }
-    bool empty() const { return bytes_.empty(); }
-    bool contains(const uint8_t* needle, size_t n) const {
-        return n > 0 && !bytes_.empty() && ::memmem(bytes_.data(), bytes_.size(), needle, n) != nullptr;
+
+        const size_t keep = longest - 1;
+        reserve(keep + kQrixSearchChunk);
+        uint8_t* buf = buffer_.get();
+        size_t have = 0;  // the kept end of the previous chunk, then the new bytes
+        size_t left = needles.size();
+        for (size_t s = 0; s < segmentCount_ && left > 0; ++s) {
+            const Segment& seg = segments_[s];
+            for (uint64_t done = 0; done < seg.length && left > 0;) {
+                const size_t want = static_cast<size_t>(std::min<uint64_t>(kQrixSearchChunk, seg.length - done));
+                size_t got = 1;
+                if (seg.bar)
+                    buf[have] = '|';
+                else
+                    got = readFully(fd_, buf + have, want, seg.offset + done);
+                for (size_t i = have; i < have + got; ++i) buf[i] = upper[buf[i]];
+                have += got;
+                for (size_t i = 0; i < needles.size(); ++i) {
+                    if (found[i] || needles[i].second > have) continue;
+                    if (::memmem(buf, have, needles[i].first, needles[i].second) != nullptr) {
+                        found[i] = true;
+                        --left;
+                    }
+                }
+                if (have > keep) {
+                    std::memmove(buf, buf + have - keep, keep);
+                    have = keep;
+                }
+                if (got < want) break;  // a short read ends the segment
+                done += got;
+            }
+        }
+        // Only an unusually long string grows the buffer past one chunk and its overlap; such
+        // a buffer is not kept for the next file.
+        if (capacity_ > 2 * kQrixSearchChunk) {
+            buffer_.reset();
+            capacity_ = 0;
+        }
     }
 
 private:
-    std::vector<uint8_t> bytes_;
+    struct Segment {
+        uint64_t offset;
+        uint64_t length;
+        bool bar;  // the "|" between head and tail
+    };
+
+    // Grows the buffer, never shrinks it, and never zero-fills it.
+    void reserve(size_t n) {
+        if (n <= capacity_) return;
+        buffer_.reset();
+        buffer_.reset(new uint8_t[n]);
+        capacity_ = n;
+    }
+
+    int fd_ = -1;
+    Segment segments_[3] = {};
+    size_t segmentCount_ = 0;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t capacity_ = 0;
 };
 
-// Every string must occur in the file; each earns 500 per byte. An empty or negative-length
-// string occurs nowhere. `ok` turns false when the file could not be read again.
-int64_t scoreStrings(const Definition& def, int64_t points, SearchBuffer& buffer, bool& ok) {
+StringSearch gSearch;
+
+// Walks the strings of a definition in order: visit(bytes, length) for each, the length cut
+// at the end of the list, until visit answers false. A declared length that is not positive
+// ends the walk with visit(nullptr, 0).
+template <typename Visit>
+void walkStrings(const Definition& def, Visit visit) {
     const uint8_t* base = g.pack.data() + def.strings.off;
     const int64_t len = def.strings.len;
     int64_t pos = 0;
     while (pos < len - 1) {
         if (len - pos < 4) break;
         const int32_t s = i32At(base + pos);
-        if (buffer.empty() && !buffer.load()) {
-            ok = false;
-            return 0;
+        if (s <= 0) {
+            visit(nullptr, 0);
+            return;
         }
-        if (s <= 0) return 0;
         const int64_t take = std::min<int64_t>(s, len - pos - 4);
-        if (!buffer.contains(base + pos + 4, static_cast<size_t>(take))) return 0;
-        points = addPoints(points, take * 500);
+        if (!visit(base + pos + 4, static_cast<size_t>(take))) return;
         pos += 4 + static_cast<int64_t>(s);
     }
-    return points;
+}
+
+// A definition with a string list reads the file again, even when its first string is void.
+bool needsFile(const Definition& def) { return def.strings.len >= 4; }
+
+// Every string must occur in the file; each earns 500 per byte. An empty or negative-length
+// string occurs nowhere. occurs(bytes, length) answers for one string.
+template <typename Occurs>
+int64_t scoreStrings(const Definition& def, int64_t points, Occurs occurs) {
+    bool all = true;
+    walkStrings(def, [&](const uint8_t* p, size_t n) {
+        all = n > 0 && occurs(p, n);
+        if (all) points = addPoints(points, static_cast<int64_t>(n) * 500);
+        return all;
+    });
+    return all ? points : 0;
 }
 
 // Shell sort in descending order over keys[1..n], repeating each swap on perm. Equal keys
@@ -388,12 +476,48 @@ int32_t analyze() {
     if (!g.isSubmitted) return 0;
     // Starting afresh makes a second call give the same answer instead of appending hits.
     resetHits();
-    bool ok = true;
-    SearchBuffer buffer;
+    // The byte patterns first; the strings of the definitions they leave are then looked for
+    // together, in one pass over the file.
+    using Needle = StringSearch::Needle;
+    std::vector<std::pair<size_t, int64_t>> candidates;  // definition, pattern points
+    std::vector<Needle> needles;
+    bool fileNeeded = false;
     for (size_t i = 1; i < g.defs.size(); ++i) {
+        const int64_t points = scorePatterns(g.defs[i]);
+        if (points <= 0) continue;
+        candidates.emplace_back(i, points);
+        if (!needsFile(g.defs[i])) continue;
+        fileNeeded = true;
+        walkStrings(g.defs[i], [&](const uint8_t* p, size_t n) {
+            if (n > 0) needles.emplace_back(p, n);
+            return true;
+        });
+    }
+    // Each distinct string once, in byte order.
+    auto less = [](const Needle& a, const Needle& b) {
+        return std::lexicographical_compare(a.first, a.first + a.second, b.first, b.first + b.second);
+    };
+    auto same = [](const Needle& a, const Needle& b) {
+        return a.second == b.second && std::memcmp(a.first, b.first, a.second) == 0;
+    };
+    std::sort(needles.begin(), needles.end(), less);
+    needles.erase(std::unique(needles.begin(), needles.end(), same), needles.end());
+
+    // A file that cannot be opened again fails the analysis: the definitions that need
+    // strings score 0, and the others are still ranked.
+    const bool readable = !fileNeeded || gSearch.open();
+    std::vector<bool> found;
+    if (fileNeeded && readable) gSearch.search(needles, found);
+    gSearch.close();
+    auto occurs = [&](const uint8_t* p, size_t n) {
+        const Needle key(p, n);
+        const auto it = std::lower_bound(needles.begin(), needles.end(), key, less);
+        return it != needles.end() && same(*it, key) && found[static_cast<size_t>(it - needles.begin())];
+    };
+    for (const auto& [i, patternPoints] : candidates) {
         const Definition& def = g.defs[i];
-        int64_t points = scorePatterns(def);
-        if (points > 0) points = scoreStrings(def, points, buffer, ok);
+        int64_t points = patternPoints;
+        if (needsFile(def)) points = readable ? scoreStrings(def, points, occurs) : 0;
         if (points > 0) {
             ++g.hitCount;
             g.hitDef[g.hitCount] = static_cast<int32_t>(i);
@@ -401,7 +525,7 @@ int32_t analyze() {
         }
     }
     if (g.hitCount > 0) shellSort(g.hitCount, g.hitPoints.data(), g.hitOrder.data());
-    return ok ? 1 : 0;
+    return readable ? 1 : 0;
 }
 
 // ---- queries ----

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "engine/Limits.h"
 #include "tests/qrixlib/QrixTestSupport.h"
 
 namespace {
@@ -222,6 +223,34 @@ TEST_F(LargeFileTest, HeadAndTailAreJoinedByABar) {
                               {kWindow - 7, "headend"},
                               {size - kWindow, "tailstart"}}),
               (std::vector<std::string>{"across the cut"}));
+}
+
+TEST_F(QrixTest, StringsAcrossReadChunkEdgesAreFound) {
+    // The search reads the file a chunk at a time: a string is found wherever it starts
+    // around a chunk edge, the longest string widening the overlap, and its halves on the two
+    // sides of an edge with a gap between them are not taken for it.
+    const std::string shortText = "EDGE", longText = "A-LONGER-STRING-" + std::string(300, 'Q');
+    ASSERT_EQ(
+        lib->setPack(pack::package({def("short", {{0, "HEAD"}}, {shortText}), def("long", {{0, "HEAD"}}, {longText}),
+                                    def("split", {{0, "HEAD"}}, {"LEFTRIGHT"})})),
+        3);
+    const size_t chunk = kiv::limits::kQrixSearchChunk;
+    for (size_t edge : {chunk, 2 * chunk}) {
+        for (const std::string& text : {shortText, longText}) {
+            for (size_t start = edge - text.size() - 1; start <= edge + 1; ++start) {
+                std::string file = "HEAD" + std::string(edge + 2 * chunk, '.');
+                std::string lower = text;
+                std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+                file.replace(start, text.size(), lower);
+                file.replace(edge + chunk - 4, 4, "LEFT");  // one byte before "RIGHT"
+                file.replace(edge + chunk + 1, 5, "RIGHT");
+                std::vector<std::string> types;
+                for (const auto& h : scan(file)) types.push_back(h.type);
+                EXPECT_EQ(types, std::vector<std::string>{text == shortText ? "short" : "long"})
+                    << "edge " << edge << ", start " << start;
+            }
+        }
+    }
 }
 
 TEST_F(QrixTest, OnlyRegularFilesAreRead) {
