@@ -35,9 +35,10 @@ namespace kiv {
 // The round-robin slot: replaces v by (v + 1) mod PARALLEL_NUM and answers v.
 int getThreadIndex();
 
-// Locks a slot for one generic stage and answers it: the lowest-numbered slot whose lock is
-// free at this moment, so one thread keeps to slot 0 and N concurrent scans hold N slots;
-// only when all are busy does it wait, on the slot getThreadIndex names.
+// Locks a slot for one generic stage and answers it: the calling thread's home slot when it
+// is free (each thread's first call takes its home from getThreadIndex), else the first free
+// slot from the counter on; only when all are busy does it wait, on the slot getThreadIndex
+// names. A slot is never held by two scans at once.
 int lockFreeSlot();
 
 // True between an init that answered 0 and deinit.

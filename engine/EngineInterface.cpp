@@ -43,6 +43,10 @@ std::once_flag gTablesBuilt;
 // Trivially destructible on purpose: a thread_local with a destructor would pin the library
 // in memory, so unloading would no longer remove the matcher copies.
 thread_local char tLastMagicError[kiv::limits::kLastErrorBytes];
+// The slot this thread's scans take whenever it is free, handed out by the round-robin counter
+// at the thread's first generic stage: a slot's libmagic handles and matcher copy keep their
+// buffers in the heap of the one thread that uses them, and thirty threads never meet on a slot.
+thread_local int tHomeSlot = -1;
 
 // The compiled magic database, mapped once read-only and shared by every handle until deinit:
 // libmagic reads a loaded buffer in place, so sixty handles cost one copy of the file. A buffer
@@ -160,7 +164,12 @@ int getThreadIndex() {
 }
 
 int lockFreeSlot() {
-    for (int i = 0; i < PARALLEL_NUM; ++i) {
+    if (tHomeSlot < 0) tHomeSlot = getThreadIndex();
+    if (m_scanLock[tHomeSlot].try_lock()) return tHomeSlot;
+    // Borrowed: the slots the counter hands out next are the ones the fewest threads call home.
+    const int next = CURRENT_THREAD_INDEX.load();
+    for (int k = 0; k < PARALLEL_NUM; ++k) {
+        const int i = (next + k) % PARALLEL_NUM;
         if (m_scanLock[i].try_lock()) return i;
     }
     const int slot = getThreadIndex();

@@ -5,8 +5,9 @@
  *   analyze=0           Qrix_Analyze fails
  *   hit=P<TAB>TYPE<TAB>EXT   one hit per line, in rank order (rank 1 first)
  *   delay=MS            Qrix_SubmitFileA takes MS milliseconds (scans overlap for certain)
- * Every successful submission appends "<file name of this copy><TAB><path>\n" to
- * "qrix-double.log", so a test can see which slot's copy served which scan.
+ * Every successful submission appends "<file name of this copy><TAB><path><TAB><thread id>\n"
+ * to "qrix-double.log", so a test can see which slot's copy served which scan on which thread;
+ * a submission that finds another one under way in the same copy logs "overlap" instead.
  * The package "QrixDefs.QXD" counts one definition per non-empty line. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -14,6 +15,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #define EXPORT __attribute__((visibility("default")))
@@ -87,11 +89,15 @@ static int delayMs(void) {
     return ms;
 }
 
+static int submitting;
+
 EXPORT int Qrix_SubmitFileA(char* path) {
     hitCount = 0;
     if (controlSays("submit=0")) return 0;
+    int overlap = __atomic_exchange_n(&submitting, 1, __ATOMIC_SEQ_CST);
     int ms = delayMs();
     if (ms > 0) usleep((useconds_t)ms * 1000);
+    if (!overlap) __atomic_store_n(&submitting, 0, __ATOMIC_SEQ_CST);
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return 0;
     close(fd);
@@ -102,7 +108,8 @@ EXPORT int Qrix_SubmitFileA(char* path) {
         self = slash ? slash + 1 : info.dli_fname;
     }
     char line[4500];
-    int n = snprintf(line, sizeof line, "%s\t%s\n", self, path);
+    int n = overlap ? snprintf(line, sizeof line, "overlap\n")
+                    : snprintf(line, sizeof line, "%s\t%s\t%ld\n", self, path, (long)syscall(SYS_gettid));
     int log = open("qrix-double.log", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (log >= 0) {
         if (n > 0) (void)!write(log, line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);

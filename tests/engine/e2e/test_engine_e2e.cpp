@@ -325,41 +325,55 @@ TEST_F(Engine, InformationQueries) {
 
 namespace {
 
-// The matcher copy (slot) that served each logged submission, in log order. Each copy was
-// loaded under its private name, "lib.<slot>." and a unique suffix.
-std::vector<std::string> copiesUsed() {
-    std::vector<std::string> copies;
-    for (const std::string& l : lines(readAll("qrix-double.log"))) copies.push_back(l.substr(0, l.find('.', 4)));
-    return copies;
+// The matcher log in order: for each submission the copy (slot) that served it and the thread
+// that called; ("overlap", "") for a submission that met another in the same copy. Each copy
+// was loaded under its private name, "lib.<slot>." and a unique suffix.
+std::vector<std::pair<std::string, std::string>> matcherLog() {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const std::string& l : lines(readAll("qrix-double.log"))) {
+        const size_t tab = l.rfind('\t');
+        out.emplace_back(l.substr(0, std::min(l.find('.', 4), l.find('\t'))),
+                         tab == std::string::npos ? "" : l.substr(tab + 1));
+    }
+    return out;
 }
 
 }  // namespace
 
-TEST_F(Engine, ScansTakeTheFirstFreeSlot) {
+TEST_F(Engine, EachThreadKeepsToOneSlotAndNoSlotServesTwoScansAtOnce) {
     ASSERT_EQ(api().init(), 0);
     fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
-    // One scan at a time: always slot 0.
-    for (int i = 0; i < 31; ++i) ASSERT_NE(scan(f.string()), "") << i;
-    EXPECT_EQ(copiesUsed(), std::vector<std::string>(31, "lib.0"));
-
-    // Scans that overlap hold different slots, the lowest free ones; the 31st of 31 at once
-    // finds all busy and waits on the round-robin slot, 0 after init.
-    auto overlapping = [&](int n) {
+    auto scanOn = [&](int threads, int scansEach) {
         fs::remove("qrix-double.log");
-        writeFile("qrix-double.ctl", "delay=500\n");
-        std::vector<std::thread> threads;
-        for (int t = 0; t < n; ++t) threads.emplace_back([&] { EXPECT_NE(scan(f.string()), ""); });
-        for (auto& th : threads) th.join();
-        std::vector<std::string> copies = copiesUsed();
-        std::sort(copies.begin(), copies.end());
-        return copies;
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back([&] {
+                for (int i = 0; i < scansEach; ++i) EXPECT_NE(scan(f.string()), "");
+            });
+        for (auto& th : pool) th.join();
+        return matcherLog();
     };
-    EXPECT_EQ(overlapping(4), (std::vector<std::string>{"lib.0", "lib.1", "lib.2", "lib.3"}));
-    std::vector<std::string> all;
-    for (int i = 0; i < 30; ++i) all.push_back("lib." + std::to_string(i));
-    all.push_back("lib.0");
-    std::sort(all.begin(), all.end());
-    EXPECT_EQ(overlapping(31), all);
+    // Threads after init take their slots in turn and keep to them, overlapping or not: every
+    // scan of a thread goes to one copy, and no two threads share one.
+    for (int threads : {1, 4, 30}) {
+        std::map<std::string, std::set<std::string>> copiesOf;
+        for (const auto& [copy, thread] : scanOn(threads, 5)) copiesOf[thread].insert(copy);
+        std::set<std::string> all;
+        for (const auto& [thread, copies] : copiesOf) {
+            EXPECT_EQ(copies.size(), 1u) << threads;
+            all.insert(copies.begin(), copies.end());
+        }
+        EXPECT_EQ(copiesOf.size(), static_cast<size_t>(threads));
+        EXPECT_EQ(all.size(), static_cast<size_t>(threads));
+        ASSERT_EQ(api().deinit(), 0);
+        ASSERT_EQ(api().init(), 0);
+    }
+    // More threads than slots: each matcher call still has its copy to itself, and every scan
+    // is answered.
+    writeFile("qrix-double.ctl", "delay=20\n");
+    const auto log = scanOn(64, 3);
+    EXPECT_EQ(log.size(), 64u * 3);
+    for (const auto& entry : log) EXPECT_NE(entry.first, "overlap");
 }
 
 TEST_F(Engine, GenericStageGivesWellFormedResults) {
