@@ -283,6 +283,9 @@ int main(int argc, char** argv) {
     std::mutex mutex;
     std::condition_variable ready;
     std::atomic<size_t> next{0};
+    // The file the printer waits for: only its worker wakes the printer, and after unlocking,
+    // so the scanning threads neither wake it for every file nor wait for it to let go.
+    std::atomic<size_t> awaited{0};
     auto worker = [&] {
         for (size_t i; (i = next.fetch_add(1)) < files.size();) {
             char* json = nullptr;
@@ -297,9 +300,11 @@ int main(int argc, char** argv) {
                 o.json = json;
                 engine->freeString(&json);
             }
-            std::lock_guard<std::mutex> lock(mutex);
-            outcomes[i] = std::move(o);
-            ready.notify_all();
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                outcomes[i] = std::move(o);
+            }
+            if (awaited.load() == i) ready.notify_one();
         }
     };
 
@@ -312,6 +317,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < files.size(); ++i) {
         Outcome o;
         {
+            awaited.store(i);
             std::unique_lock<std::mutex> lock(mutex);
             ready.wait(lock, [&] { return outcomes[i].done; });
             o = std::move(outcomes[i]);
