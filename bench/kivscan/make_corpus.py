@@ -8,11 +8,22 @@ fuzz seeds' builders (tests/fuzz/make_seeds.py), plus the project's samples, the
 fixtures written by a real office suite, files made by the Debian tools of tools/bootstrap.sh
 (when present), and a few large files (1 to 8 MiB) of text, binary data and archives, since
 real corpora hold those too and the generic stage reads such files whole.
+
+OUTDIR/real/ holds files that Debian packages install, copied as they are (REAL_SETS below;
+the packages are KIV_BENCH_PACKAGES and what the project's own packages bring): documentation
+PDFs and HTML, Python and Perl sources, images, fonts, OpenDocument and Office templates, man
+pages, package texts and programs. Each set takes files spread evenly over its size order, so
+that the set keeps the size spread the packages have. Debian compresses documentation: a
+PDF or a man page stored as .gz is copied decompressed, the way a reader gets it, and some
+man pages are kept compressed as well.
 """
+import gzip
 import importlib.util
 import os
 import random
+import re
 import shutil
+import subprocess
 import sys
 import tempfile
 import zipfile
@@ -46,6 +57,68 @@ def large_files(seeds):
     }
 
 
+# (set, packages, name patterns, files taken). A package that is not installed is skipped.
+REAL_SETS = (
+    ("pdf", ("python-reportlab-doc", "live-manual-pdf", "docbook-xsl-doc-pdf"), (r"\.pdf(\.gz)?$",), 60),
+    ("html", ("libimage-exiftool-perl", "python-odf-doc", "valgrind", "python-reportlab-doc", "libpython3.11-stdlib"),
+     (r"\.html?$",), 150),
+    ("python", ("libpython3.11-stdlib", "python3-ezdxf", "python3-docx"), (r"\.py$",), 200),
+    ("perl", ("perl-modules-5.36", "libimage-exiftool-perl"), (r"\.(pm|pl|pod)$",), 150),
+    ("image", ("adwaita-icon-theme", "python-reportlab-doc", "python-odf-doc", "libimage-exiftool-perl",
+               "imagemagick-6-common", "valgrind"), (r"\.(png|jpe?g|gif|svg|ico|xpm|bmp|tiff?)$",), 150),
+    ("font", ("fonts-urw-base35", "fonts-dejavu-core"), (r"\.(ttf|otf|t1|pfb|afm)$",), 60),
+    ("office", ("python-odf-doc", "python3-docx", "python-reportlab-doc"), (r"\.(od[tsgp]|ot[tsgp]|docx|xlsx|pptx)$",), 40),
+    ("man", ("coreutils", "file", "qpdf", "imagemagick-6.q16", "sox", "libimage-exiftool-perl", "perl-modules-5.36",
+             "valgrind", "p7zip-full"), (r"/man/.*\.gz$",), 150),
+    ("text", ("coreutils", "libpython3.11-stdlib", "perl-modules-5.36", "libmagic-mgc", "qpdf", "valgrind",
+              "python3-ezdxf"), (r"/copyright$", r"\.txt$", r"/changelog(\.Debian)?\.gz$"), 100),
+    ("program", ("coreutils", "qpdf", "libqpdf29", "file", "libmagic1", "p7zip-full", "sox", "valgrind"),
+     (r"/s?bin/[^/]+$", r"\.so[.0-9]*$"), 50),
+)
+# Decompressed copies are cut here: no package document comes near it.
+REAL_GUNZIP_MAX = 64 * 1024 * 1024
+
+
+def package_files(package):
+    p = subprocess.run(["dpkg-query", "-L", package], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    if p.returncode != 0:
+        sys.stderr.write("make_corpus: %s is not installed; its files are left out\n" % package)
+        return []
+    return [l for l in p.stdout.splitlines() if os.path.isfile(l) and not os.path.islink(l)]
+
+
+def spread(paths, count):
+    """count paths taken at even steps through the size order (all of them when fewer)."""
+    by_size = sorted(paths, key=lambda p: (os.path.getsize(p), p))
+    if len(by_size) <= count:
+        return by_size
+    return [by_size[i * (len(by_size) - 1) // (count - 1)] for i in range(count)]
+
+
+def real_files(out):
+    """Copies REAL_SETS into out/real/SET/; answers how many files were written."""
+    written = 0
+    for name, packages, patterns, count in REAL_SETS:
+        found = sorted({f for pkg in packages for f in package_files(pkg)
+                        if any(re.search(p, f) for p in patterns)})
+        target = os.path.join(out, "real", name)
+        os.makedirs(target, exist_ok=True)
+        for i, src in enumerate(spread(found, count)):
+            base = os.path.basename(src)
+            # Man pages: every other one stays compressed, as it lies on disk.
+            unpack = src.endswith(".gz") and (name != "man" or i % 2 == 0) and name != "text"
+            dest = os.path.join(target, "%03d-%s" % (i, base[:-3] if unpack else base))
+            if unpack:
+                with gzip.open(src, "rb") as f:
+                    data = f.read(REAL_GUNZIP_MAX)
+                with open(dest, "wb") as f:
+                    f.write(data)
+            else:
+                shutil.copyfile(src, dest)
+            written += 1
+    return written
+
+
 def main(argv):
     args = list(argv)
     variants = 40
@@ -76,7 +149,8 @@ def main(argv):
         files.update(seeds.tool_files(work))
     files.update(large_files(seeds))
     seeds.write_dir(out, files)
-    print("%d files in %s" % (len(files), out))
+    real = real_files(out)
+    print("%d generated and %d real files in %s" % (len(files), real, out))
     return 0
 
 

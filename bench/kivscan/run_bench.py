@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Scans per second of the engine next to libmagic alone, over one directory of mixed files:
 
-    python3 bench/kivscan/run_bench.py [--build DIR] [--corpus DIR] [--repeat N] [--threads N]
-                                       [--profile FILE]
+    python3 bench/kivscan/run_bench.py [--build DIR] [--base DIR] [--corpus DIR] [--repeat N]
+                                       [--threads N] [--scans N] [--tree DIR] [--profile FILE]
 
 --build is a configured and built tree (default: build/ of the project; it needs kivscan,
 the run directory, bench_libmagic and bench_classes); --corpus defaults to DIR/bench/corpus
@@ -22,10 +22,30 @@ and the matcher answer). For each set:
     peak MB                             the host's peak resident memory at -j 1 and -j N
 
 followed by libmagic in process over all files (one handle; and the engine's two handles:
---mime). --profile also records the scans with perf into FILE.1 and FILE.N (engine start-up
+--mime).
+
+Then threads against processes (hosts.py), for the real files (corpus/real/, copied from
+Debian packages by make_corpus.py) and for all files, each list repeated to about --scans
+scans (default 16000): one host with 1 thread, one host with N threads and N hosts with 1
+thread each (every N-th scan), with wall time, CPU time, minor page faults and peak memory,
+the N-thread host's ratio to the N hosts, its speed-up over 1 thread and the 1-thread rate
+against `file -b` on the same scans, each against its target. --tree DIR adds one host
+scanning DIR whole (kivscan -r) with 1 and N threads, for the peak memory of a long run.
+--base DIR (a second built tree, for example main's) runs every one of these next to
+--build, the two taking turns, and first checks that both give every answer of scan and
+kivFileType over the corpus byte for byte alike. The command that gives the full table:
+
+    python3 bench/kivscan/run_bench.py --base BASE/build --tree /usr
+
+--profile also records the scans with perf into FILE.1 and FILE.N (engine start-up
 skipped, the 7za children included), prints where the time went by process and library and,
 for N threads, by function, with how many cores the N threads kept busy: what stops them
-from scaling. `perf report -i FILE.N` shows the rest.
+from scaling. `perf report -i FILE.N` shows the rest. Then, at 1 and N threads, what grows with
+the threads: CPU, minor page faults, voluntary and involuntary context switches and the calls
+that map, unmap, protect or advise memory (strace -c); the page faults and the heap growth
+(mprotect of a thread's heap) by the code they serve, from call chains unwound with DWARF
+(FILE.faults.N, FILE.mprotect.N); and every allocation of 64 KiB or more by calling site, with
+its count, bytes and largest size (alloc_sites.c preloaded into kivscan at 1 thread).
 """
 import os
 import re
@@ -35,6 +55,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+import hosts
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -104,7 +126,7 @@ def archiver_runs(kivscan, copy, count, files):
 
 def main(argv):
     args = {"--build": os.path.join(ROOT, "build"), "--corpus": None, "--repeat": "3", "--threads": "8",
-            "--profile": None}
+            "--profile": None, "--base": None, "--scans": "16000", "--tree": None}
     it = iter(argv)
     for a in it:
         if a not in args:
@@ -120,7 +142,10 @@ def main(argv):
     libmagic = os.path.join(build, "bench", "kivscan", "bench_libmagic")
     classify = os.path.join(build, "bench", "kivscan", "bench_classes")
     mgc = os.path.join(run_dir, "database", "magic", "magic.mgc")
-    for need in (kivscan, libmagic, classify, mgc, os.path.join(run_dir, "7za")):
+    builds = [hosts.Build("build", build)]
+    if args["--base"]:
+        builds.insert(0, hosts.Build("base", os.path.abspath(args["--base"])))
+    for need in [kivscan, libmagic, classify, mgc, os.path.join(run_dir, "7za")] + [b.kivscan for b in builds]:
         if not os.path.exists(need):
             sys.stderr.write("run_bench: %s is missing: build the tree first\n" % need)
             return 2
@@ -155,6 +180,8 @@ def main(argv):
                 return len(subset), time.perf_counter() - start
             return run
 
+        if len(builds) > 1:
+            hosts.differential(builds, files)
         print("%d files in %s, median of %d runs" % (len(files), corpus, repeat))
         print("%-8s %6s %10s %9s %10s %10s %8s %8s %8s %8s %8s" %
               ("", "files", "-j 1 /s", "ms/file", "-j %d /s" % threads, "file -b /s", "j1/file",
@@ -179,6 +206,12 @@ def main(argv):
             n, seconds, rate, _ = median_rate(run, repeat)
             print("%-32s %10.3f s %12.1f files/s" % (name, seconds, rate))
 
+        real_dir = os.path.join(corpus, "real") + os.sep
+        sets = [("real files", [f for f in files if f.startswith(real_dir)]), ("all files", files)]
+        hosts.hosts_table(builds, sets, threads, int(args["--scans"]), repeat, mgc)
+        if args["--tree"]:
+            hosts.tree_table(builds, os.path.abspath(args["--tree"]), threads)
+
         if args["--profile"]:
             profile(kivscan, run_dir, files, os.path.abspath(args["--profile"]), threads)
     finally:
@@ -193,7 +226,95 @@ def perf_report(data, sort, limit):
     return lines[:limit]
 
 
+# Frames of these modules are the machinery, not the owner of a cost: the allocator, the copy
+# routines and the kernel.
+MACHINERY = ("[kernel.kallsyms]", "libc.so", "ld-linux", "libstdc++.so", "libgcc_s", "[unknown]", "[vdso]")
+
+
+def owners(data, event_bytes):
+    """Samples of a perf file recorded with call chains, by the first two frames outside the
+    machinery (module:function, a module without symbols as module+offset); weighted by the
+    event's len field when event_bytes, else counted."""
+    p = subprocess.run(["perf", "script", "-i", data, "-F", "trace,ip,sym,symoff,dso"], stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, text=True)
+    total = {}
+    for block in p.stdout.split("\n\n"):
+        lines = block.strip().splitlines()
+        if not lines:
+            continue
+        weight = 1
+        if event_bytes:
+            m = re.search(r"len: (0x[0-9a-f]+)", lines[0])
+            if not m:
+                continue
+            weight = int(m.group(1), 16)
+        named = []
+        for line in lines[1:]:
+            m = re.match(r"\s*([0-9a-f]+) (.*) \((.*)\)$", line)
+            if not m:
+                continue
+            module = os.path.basename(m.group(3))
+            # An inlined frame belongs to the module of the frame after it.
+            if module == "inlined" or any(k in module for k in MACHINERY):
+                continue
+            sym = m.group(2).split("+0x")[0]
+            frame = "%s:%s" % (module, sym if sym != "[unknown]" else "+" + m.group(1))
+            if not named or named[-1] != frame:
+                named.append(frame)
+            if len(named) == 2:
+                break
+        key = " < ".join(named) or "(machinery only)"
+        total[key] = total.get(key, 0) + weight
+    return sorted(total.items(), key=lambda kv: -kv[1])
+
+
+def print_owners(title, data, event_bytes, limit=10):
+    rows = owners(data, event_bytes)
+    whole = sum(v for _, v in rows) or 1
+    print(title + " (%s in all):" % ("%.1f MB" % (whole / 1048576.0) if event_bytes else "%d" % whole))
+    for key, v in rows[:limit]:
+        print("  %5.1f%%  %s" % (100.0 * v / whole, key[:150]))
+
+
+def memory_calls(kivscan, run_dir, files, n):
+    """Calls that map, unmap, protect or advise memory, as strace -c counts them."""
+    with tempfile.NamedTemporaryFile(mode="r") as out:
+        subprocess.run(["strace", "-f", "-c", "-o", out.name, "-e", "trace=mmap,munmap,mprotect,madvise,brk"] +
+                       kivscan_args(kivscan, n, files), cwd=run_dir, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        counts = {}
+        for line in out.read().splitlines():
+            parts = line.split()
+            if len(parts) >= 5 and parts[-1] in ("mmap", "munmap", "mprotect", "madvise", "brk"):
+                counts[parts[-1]] = int(parts[3])
+    return counts
+
+
+def alloc_sites(kivscan, run_dir, files, shim, limit=12):
+    """Allocations of 64 KiB and more at 1 thread, by calling site (alloc_sites.c)."""
+    with tempfile.NamedTemporaryFile(mode="r") as out:
+        env = dict(os.environ, LD_PRELOAD=shim, KIV_ALLOC_SITES=out.name)
+        subprocess.run(kivscan_args(kivscan, 1, files), cwd=run_dir, env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        rows = [l.split("\t") for l in out.read().splitlines()]
+    calls = next((int(r[1]) for r in rows if r[0] == "all"), 0)
+    sites = sorted((r for r in rows if r[0] != "all"), key=lambda r: -int(r[2]))
+    print("allocations at -j 1: %d in all (%.0f a scan); those of 64 KiB or more by site, bytes in all:" %
+          (calls, calls / max(1, len(files))))
+    for kind, count, total, most, where in sites[:limit]:
+        module, _, rest = where.partition("+")
+        offset, _, sym = rest.partition(" ")
+        path = os.path.join(run_dir, module)
+        if not sym and os.path.exists(path):  # a function the module does not export: its symbol table names it
+            sym = subprocess.run(["addr2line", "-f", "-C", "-e", path, offset], stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, text=True).stdout.split("\n")[0]
+        print("  %-7s %7d calls %9.1f MB  largest %7.2f MB  %s %s" %
+              (kind, int(count), int(total) / 1048576.0, int(most) / 1048576.0, where.split(" ")[0], sym[:70]))
+
+
 def profile(kivscan, run_dir, files, data, threads):
+    """Where the time, the page faults, the heap growth and the large allocations come from at
+    1 and N threads; the perf files stay for `perf report -i`."""
     # Three passes over the files, so that the scans outweigh the engine's start-up, which -D
     # skips (30 matcher copies, 60 magic handles).
     passes = files * 3
@@ -212,6 +333,32 @@ def profile(kivscan, run_dir, files, data, threads):
     print("\n-j %d kept %.1f of %d cores busy (%.1f CPU s in %.2f s)." % (threads, cpu / wall, threads, cpu, wall))
     print("The costliest functions at -j %d:" % threads)
     print("\n".join(perf_report("%s.%d" % (data, threads), "dso,sym", 15)))
+
+    # Costs that grow with the threads: page faults, switches and memory calls, then who takes
+    # the faults and grows the heaps (call chains unwound with DWARF, so libraries without
+    # frame pointers are followed too).
+    print("\n%-6s %8s %10s %10s %10s  %s" % ("", "CPU s", "faults", "vol. sw", "invol. sw", "memory calls"))
+    for n in (1, threads):
+        start = time.perf_counter()
+        p = subprocess.Popen(kivscan_args(kivscan, n, passes), cwd=run_dir, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        _, _, u = os.wait4(p.pid, 0)
+        calls = memory_calls(kivscan, run_dir, passes, n)
+        print("-j %-3d %8.2f %10d %10d %10d  %s" % (n, u.ru_utime + u.ru_stime, u.ru_minflt, u.ru_nvcsw, u.ru_nivcsw,
+                                                  ", ".join("%s %d" % kv for kv in sorted(calls.items()))))
+    for n in (1, threads):
+        faults, growth = "%s.faults.%d" % (data, n), "%s.mprotect.%d" % (data, n)
+        for event, out in (("page-faults", faults), ("syscalls:sys_enter_mprotect", growth)):
+            subprocess.run(["perf", "record", "-q", "-e", event] + (["-c", "1"] if event == "page-faults" else []) +
+                           ["--call-graph", "dwarf,16384", "-D", "100", "-o", out, "--"] +
+                           kivscan_args(kivscan, n, files), cwd=run_dir, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True)
+        print_owners("\n-j %d, minor page faults by the code that touched the page" % n, faults, False)
+        print_owners("-j %d, heap growth (mprotect) by the code that allocated" % n, growth, True)
+    shim = os.path.join(os.path.dirname(os.path.dirname(kivscan)), "..", "bench", "kivscan",
+                        "libbench_alloc_sites.so")
+    print()
+    alloc_sites(kivscan, run_dir, files, os.path.abspath(shim))
 
 
 if __name__ == "__main__":
