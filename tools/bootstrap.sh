@@ -14,7 +14,11 @@ KIV_TEST_PACKAGES+=(imagemagick libimage-exiftool-perl sox lame python3-ezdxf)
 # Fuzzing (./fuzz.sh and the smoke run in test.sh): clang with its libFuzzer and sanitizer runtimes.
 KIV_TEST_PACKAGES+=(clang libclang-rt-14-dev)
 # Benchmark (bench/): the file command beside the engine, and the profilers.
-KIV_BENCH_PACKAGES=(file linux-perf valgrind)
+KIV_BENCH_PACKAGES=(file linux-perf valgrind strace)
+# The benchmark's real files (bench/kivscan/make_corpus.py): documentation PDFs and HTML,
+# OpenDocument and Office templates, icons and fonts, as Debian installs them.
+KIV_BENCH_PACKAGES+=(python-reportlab-doc live-manual-pdf docbook-xsl-doc-pdf python-odf-doc python3-docx
+                     adwaita-icon-theme fonts-urw-base35 fonts-dejavu-core)
 
 kiv_install_missing() {
     local missing=()
