@@ -44,9 +44,9 @@ def wait_all(procs, start):
     return time.perf_counter() - start, cpu, faults, max(peaks), sum(peaks)
 
 
-def one_host(build, threads, files):
+def one_host(build, threads, files, options=()):
     start = time.perf_counter()
-    return wait_all([launch(build, ["-j", str(threads), "--"] + files)], start)
+    return wait_all([launch(build, ["-j", str(threads)] + list(options) + ["--"] + files)], start)
 
 
 def many_hosts(build, hosts, files):
@@ -128,7 +128,7 @@ def tree_table(builds, tree, threads):
     print("%-8s %-9s %8s %8s %10s %8s" % ("build", "threads", "wall s", "CPU s", "faults", "peak MB"))
     for n in (1, threads):
         for b in builds:
-            wall, cpu, faults, peak, _ = one_host(b, n, ["-r", tree])
+            wall, cpu, faults, peak, _ = one_host(b, n, [tree], ["-r"])
             mark = "  !" if n == threads and peak >= TREE_PEAK_MB_MAX else ""
             print("%-8s %-9d %8.1f %8.1f %10d %8.1f%s" % (b.name, n, wall, cpu, faults, peak, mark))
     print("(target: under %d MB with %d threads)" % (TREE_PEAK_MB_MAX, threads))
