@@ -73,17 +73,31 @@ def median_of(samples):
     return tuple(statistics.median(s[i] for s in samples) for i in range(len(samples[0])))
 
 
-def hosts_table(builds, sets, threads, scans, repeat, magic_db):
+def load():
+    return "load average %.1f %.1f %.1f" % os.getloadavg()
+
+
+def libmagic_list(bench_libmagic, magic_db, listing, threads):
+    start = time.perf_counter()
+    p = subprocess.Popen([bench_libmagic, "--mime", "--threads", str(threads), magic_db, listing],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return wait_all([p], start)
+
+
+def hosts_table(builds, sets, threads, scans, repeat, magic_db, bench_libmagic):
     """For each set of files and each build: the three runs, median of `repeat` after one
-    warm-up, the runs of the builds taking turns so that both see the same machine."""
+    warm-up, the runs of the builds taking turns so that both see the same machine; beside
+    them libmagic alone (two handles per thread, no engine) with 1 and N threads, which bounds
+    what the engine's generic stage can gain from threads on this machine."""
     print("\nThreads against processes: the same scans by one host of 1 and of %d threads and by %d hosts "
           "of 1 thread\n(engine start-up included: each host pays its own; wall s, CPU s = user + system of all "
           "processes, minor page faults, peak resident MB of the largest process and of all together; "
           "median of %d runs)" % (threads, threads, repeat))
     with tempfile.TemporaryDirectory(prefix="kivbench.") as work:
-        for set_name, files in sets:
+        for index, (set_name, files) in enumerate(sets):
             if not files:
                 continue
+            speedup_target = SPEEDUP_MIN if index == 0 else None  # the first set holds the real files
             passes = passes_for(files, scans)
             scan_list = files * passes
             runs = {}
@@ -91,15 +105,21 @@ def hosts_table(builds, sets, threads, scans, repeat, magic_db):
                 runs[b.name] = {"1": [], "N": [], "hosts": []}
                 one_host(b, threads, files)  # warm-up: page cache, first touches
             file_seconds = []
+            alone = {"1": [], "N": []}
+            listing = os.path.join(work, "scans.list")
+            with open(listing, "w") as f:
+                f.write("".join(p + "\n" for p in scan_list))
             for _ in range(repeat):
                 for b in builds:
                     runs[b.name]["1"].append(one_host(b, 1, scan_list))
                     runs[b.name]["N"].append(one_host(b, threads, scan_list))
                     runs[b.name]["hosts"].append(many_hosts(b, threads, scan_list))
                 file_seconds.append(file_command(magic_db, scan_list, work))
+                alone["1"].append(libmagic_list(bench_libmagic, magic_db, listing, 1))
+                alone["N"].append(libmagic_list(bench_libmagic, magic_db, listing, threads))
             file_rate = len(scan_list) / statistics.median(file_seconds)
-            print("\n%s: %d files x %d passes = %d scans; file -b: %.0f files/s" %
-                  (set_name, len(files), passes, len(scan_list), file_rate))
+            print("\n%s: %d files x %d passes = %d scans; file -b: %.0f files/s; %s at the end" %
+                  (set_name, len(files), passes, len(scan_list), file_rate, load()))
             print("%-8s %-24s %8s %8s %10s %8s %8s %10s" %
                   ("build", "run", "wall s", "CPU s", "faults", "peak MB", "sum MB", "files/s"))
             for b in builds:
@@ -116,22 +136,45 @@ def hosts_table(builds, sets, threads, scans, repeat, magic_db):
                 print("%-8s %d-thread host / %d hosts: wall %.2f, CPU %.2f, faults %.2f (target wall and CPU <= %.2f)"
                       "%s" % (b.name, threads, threads, ratios[0], ratios[1], ratios[2], HOSTS_RATIO_MAX,
                               "" if max(ratios[:2]) <= HOSTS_RATIO_MAX else "  !"))
-                print("%-8s %d threads / 1 thread: %.2fx (target >= %.1fx on the real files)%s; 1 thread / file -b: "
-                      "%.2fx (target >= %.1fx)%s" %
-                      (b.name, threads, speedup, SPEEDUP_MIN, "" if speedup >= SPEEDUP_MIN else "  !", vs_file,
-                       FILE_RATIO_MIN, "" if vs_file >= FILE_RATIO_MIN else "  !"))
+                target = "" if speedup_target is None else " (target >= %.1fx)%s" % (
+                    speedup_target, "" if speedup >= speedup_target else "  !")
+                print("%-8s %d threads / 1 thread: %.2fx%s; 1 thread / file -b: %.2fx (target >= %.1fx)%s" %
+                      (b.name, threads, speedup, target, vs_file, FILE_RATIO_MIN,
+                       "" if vs_file >= FILE_RATIO_MIN else "  !"))
+            a1, an = median_of(alone["1"]), median_of(alone["N"])
+            for label, r in (("1 thread, 2 handles", a1), ("%d threads, 2 handles" % threads, an)):
+                print("%-8s %-24s %8.2f %8.2f %10d %8.1f %8s %10.0f" %
+                      ("libmagic", label, r[0], r[1], r[2], r[3], "", len(scan_list) / r[0]))
+            print("%-8s %d threads / 1 thread: %.2fx" % ("libmagic", threads, a1[0] / an[0]))
 
 
-def tree_table(builds, tree, threads):
-    """One host over a whole directory tree (kivscan -r), 1 and N threads, once per build."""
-    print("\nOne host over %s (kivscan -r; wall s, CPU s, minor faults, peak resident MB):" % tree)
+def libmagic_alone(bench_libmagic, magic_db, tree, threads):
+    """libmagic without the engine over the same tree: N threads with two handles each."""
+    with tempfile.NamedTemporaryFile(mode="w", suffix=".list") as listing:
+        for d, _, names in os.walk(tree):
+            listing.write("".join(os.path.join(d, n) + "\n" for n in names if os.path.isfile(os.path.join(d, n))))
+        listing.flush()
+        start = time.perf_counter()
+        p = subprocess.Popen([bench_libmagic, "--mime", "--threads", str(threads), magic_db, listing.name],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return wait_all([p], start)
+
+
+def tree_table(builds, tree, threads, bench_libmagic, magic_db):
+    """One host over a whole directory tree (kivscan -r), 1 and N threads, once per build; and
+    libmagic alone with the engine's two handles per thread, for what it takes by itself."""
+    print("\nOne host over %s (kivscan -r; wall s, CPU s, minor faults, peak resident MB; %s at the start):" %
+          (tree, load()))
     print("%-8s %-9s %8s %8s %10s %8s" % ("build", "threads", "wall s", "CPU s", "faults", "peak MB"))
     for n in (1, threads):
         for b in builds:
             wall, cpu, faults, peak, _ = one_host(b, n, [tree], ["-r"])
             mark = "  !" if n == threads and peak >= TREE_PEAK_MB_MAX else ""
             print("%-8s %-9d %8.1f %8.1f %10d %8.1f%s" % (b.name, n, wall, cpu, faults, peak, mark))
-    print("(target: under %d MB with %d threads)" % (TREE_PEAK_MB_MAX, threads))
+        wall, cpu, faults, peak, _ = libmagic_alone(bench_libmagic, magic_db, tree, n)
+        print("%-8s %-9d %8.1f %8.1f %10d %8.1f" % ("libmagic", n, wall, cpu, faults, peak))
+    print("(target: under %d MB with %d threads; libmagic: two handles per thread, no engine)" %
+          (TREE_PEAK_MB_MAX, threads))
 
 
 def answers(build, files, ext):

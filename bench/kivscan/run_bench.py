@@ -29,8 +29,11 @@ Debian packages by make_corpus.py) and for all files, each list repeated to abou
 scans (default 16000): one host with 1 thread, one host with N threads and N hosts with 1
 thread each (every N-th scan), with wall time, CPU time, minor page faults and peak memory,
 the N-thread host's ratio to the N hosts, its speed-up over 1 thread and the 1-thread rate
-against `file -b` on the same scans, each against its target. --tree DIR adds one host
-scanning DIR whole (kivscan -r) with 1 and N threads, for the peak memory of a long run.
+against `file -b` on the same scans, each against its target; and libmagic alone with the
+engine's two handles per thread (bench_libmagic --threads), 1 and N threads, for the speed-up
+the machine allows the generic stage. --tree DIR adds one host
+scanning DIR whole (kivscan -r) with 1 and N threads, for the peak memory of a long run, next
+to libmagic alone over the same files with two handles per thread (bench_libmagic --threads).
 --base DIR (a second built tree, for example main's) runs every one of these next to
 --build, the two taking turns, and first checks that both give every answer of scan and
 kivFileType over the corpus byte for byte alike. The command that gives the full table:
@@ -208,9 +211,9 @@ def main(argv):
 
         real_dir = os.path.join(corpus, "real") + os.sep
         sets = [("real files", [f for f in files if f.startswith(real_dir)]), ("all files", files)]
-        hosts.hosts_table(builds, sets, threads, int(args["--scans"]), repeat, mgc)
+        hosts.hosts_table(builds, sets, threads, int(args["--scans"]), repeat, mgc, libmagic)
         if args["--tree"]:
-            hosts.tree_table(builds, os.path.abspath(args["--tree"]), threads)
+            hosts.tree_table(builds, os.path.abspath(args["--tree"]), threads, libmagic, mgc)
 
         if args["--profile"]:
             profile(kivscan, run_dir, files, os.path.abspath(args["--profile"]), threads)
