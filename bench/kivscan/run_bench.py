@@ -349,13 +349,13 @@ def profile(kivscan, run_dir, files, data, threads):
         calls = memory_calls(kivscan, run_dir, passes, n)
         print("-j %-3d %8.2f %10d %10d %10d  %s" % (n, u.ru_utime + u.ru_stime, u.ru_minflt, u.ru_nvcsw, u.ru_nivcsw,
                                                   ", ".join("%s %d" % kv for kv in sorted(calls.items()))))
+    # Start-up is kept here: the threads' first scans, where a heap grows, follow it closely.
     for n in (1, threads):
         faults, growth = "%s.faults.%d" % (data, n), "%s.mprotect.%d" % (data, n)
         for event, out in (("page-faults", faults), ("syscalls:sys_enter_mprotect", growth)):
             subprocess.run(["perf", "record", "-q", "-e", event] + (["-c", "1"] if event == "page-faults" else []) +
-                           ["--call-graph", "dwarf,16384", "-D", "100", "-o", out, "--"] +
-                           kivscan_args(kivscan, n, files), cwd=run_dir, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=True)
+                           ["--call-graph", "dwarf,16384", "-o", out, "--"] + kivscan_args(kivscan, n, passes),
+                           cwd=run_dir, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         print_owners("\n-j %d, minor page faults by the code that touched the page" % n, faults, False)
         print_owners("-j %d, heap growth (mprotect) by the code that allocated" % n, growth, True)
     shim = os.path.join(os.path.dirname(os.path.dirname(kivscan)), "..", "bench", "kivscan",
