@@ -76,12 +76,6 @@ bool viewContains(const ByteView& v, const char (&needle)[N]) {
     return v.find(needle, N - 1) != ByteView::npos;
 }
 
-bool isMember(const ByteSource& src, const void* name, size_t length) {
-    if (length == 0 || length > UINT16_MAX) return false;
-    return ZipArchive::checkFileNameExistInZip(src, src.size(), static_cast<const char*>(name),
-                                               static_cast<uint16_t>(length));
-}
-
 bool isZipLocalHeader(const ByteSource& src) { return src.head(4).startsWith(msgOpenOfficeChk, 4); }
 
 // 7za run on one member, as ZipArchive runs it, keeping the exit status: the text "ERROR: Wrong
@@ -239,13 +233,13 @@ std::string convertHexaBytesToStringWithBigEndian(const unsigned char* bytes, si
 
 bool isOpenOfficeDocument(const ByteSource& src) {
     if (src.size() < sizeof msgOpenOfficeChk || !isZipLocalHeader(src)) return false;
-    return isMember(src, METAINFManifestXml.data(), METAINFManifestXml.size());
+    return ZipArchive::isMember(src, METAINFManifestXml.data(), METAINFManifestXml.size());
 }
 
 bool isEncryptedOfficeType(const ByteSource& src, const std::string& member, const unsigned char* memberBytes,
                            uint16_t memberLength) {
     try {
-        if (src.path().empty() || !isMember(src, memberBytes, memberLength)) return false;
+        if (src.path().empty() || !ZipArchive::isMember(src, memberBytes, memberLength)) return false;
         return archiverWantsPassword(src, member);
     } catch (...) {
         return false;
@@ -276,7 +270,8 @@ int isMSOffice2007Document(const ByteSource& src) {
     if (src.size() < sizeof msgFormatChk2007) return 0;
     if (src.head(sizeof msgFormatChk2007).startsWith(msgFormatChk2007, sizeof msgFormatChk2007)) return 1;
     if (!isZipLocalHeader(src)) return 0;
-    return isMember(src, contentTypesXml.data(), contentTypesXml.size()) && isMember(src, relsRels, sizeof relsRels)
+    return ZipArchive::isMember(src, contentTypesXml.data(), contentTypesXml.size()) &&
+                   ZipArchive::isMember(src, relsRels, sizeof relsRels)
                ? 1
                : 0;
 }
@@ -289,8 +284,9 @@ MsOfficeTypes classifyOfficeFileType(const ByteSource& src) {
             return MSOFFICE_ZIP_ENCRYPTED;
         const MsOfficeTypes code = MSOffice2007::checkOfficeType(src);
         if (code != MSOFFICE_NONE) return code;
-        if (isMember(src, xlsbSig, sizeof xlsbSig)) return MSOFFICE_XLSB;
-        if (isMember(src, contentTypesXml.data(), contentTypesXml.size())) return determineXPSFamilyType(src);
+        if (ZipArchive::isMember(src, xlsbSig, sizeof xlsbSig)) return MSOFFICE_XLSB;
+        if (ZipArchive::isMember(src, contentTypesXml.data(), contentTypesXml.size()))
+            return determineXPSFamilyType(src);
         return MSOFFICE_NONE;
     } catch (...) {
         return MSOFFICE_NONE;

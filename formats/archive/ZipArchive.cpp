@@ -15,75 +15,10 @@ using kiv::archive::getLE16;
 using kiv::archive::getLE32;
 using kiv::archive::readZ;
 
-const unsigned char ZipArchive::endCentralDirSig[4] = {'P', 'K', 0x05, 0x06};
-const unsigned char ZipArchive::localFileHeaderSig[4] = {'P', 'K', 0x03, 0x04};
-const unsigned char ZipArchive::centralDirHeaderSig[4] = {'P', 'K', 0x01, 0x02};
-
-namespace {
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kEndSig = 0x06054B50;
-constexpr uint64_t kEndRecordLen = 22;
-}  // namespace
-
-void ZipArchive::LocalFileHeader::read(const ByteSource& src, uint64_t off) {
-    uint8_t b[localHeaderLen];
-    readZ(src, off, b, sizeof b);
-    parse(b);
-}
-
-void ZipArchive::LocalFileHeader::parse(const uint8_t* b) {
-    signature = getLE32(b);
-    versionNeeded = getLE16(b + 4);
-    flags = getLE16(b + 6);
-    compression = getLE16(b + 8);
-    modTime = getLE16(b + 10);
-    modDate = getLE16(b + 12);
-    crc32 = getLE32(b + 14);
-    compressedSize = getLE32(b + 18);
-    uncompressedSize = getLE32(b + 22);
-    fileNameLength = getLE16(b + 26);
-    extraFieldLength = getLE16(b + 28);
-}
-
-void ZipArchive::CentralDirFileHeader::read(const ByteSource& src, uint64_t off) {
-    uint8_t b[centralDirHeaderLen];
-    readZ(src, off, b, sizeof b);
-    parse(b);
-}
-
-void ZipArchive::CentralDirFileHeader::parse(const uint8_t* b) {
-    signature = getLE32(b);
-    versionMadeBy = getLE16(b + 4);
-    versionNeeded = getLE16(b + 6);
-    flags = getLE16(b + 8);
-    compression = getLE16(b + 10);
-    modTime = getLE16(b + 12);
-    modDate = getLE16(b + 14);
-    crc32 = getLE32(b + 16);
-    compressedSize = getLE32(b + 20);
-    uncompressedSize = getLE32(b + 24);
-    fileNameLength = getLE16(b + 28);
-    extraFieldLength = getLE16(b + 30);
-    fileCommentLength = getLE16(b + 32);
-    diskNumberStart = getLE16(b + 34);
-    internalAttributes = getLE16(b + 36);
-    externalAttributes = getLE32(b + 38);
-    localHeaderOffset = getLE32(b + 42);
-}
+namespace zip = kiv::zip;
 
 uint64_t ZipArchive::findEndCentralDirFromBot(const ByteSource& src, uint64_t size) {
-    const uint64_t windowStart = size > kiv::limits::kZipEndRecordWindow ? size - kiv::limits::kZipEndRecordWindow : 0;
-    const uint64_t lastCandidate = size > kEndRecordLen ? size - kEndRecordLen : 0;
-    // Candidates run from lastCandidate down to windowStart; each needs its 4 signature bytes.
-    std::vector<uint8_t> buf(static_cast<size_t>(lastCandidate - windowStart + 4));
-    src.tail(static_cast<size_t>(kiv::limits::kZipEndRecordWindow));  // cached: later name tests reread it
-    readZ(src, windowStart, buf.data(), buf.size());
-    for (uint64_t i = lastCandidate - windowStart + 1; i-- > 0;) {
-        if (std::equal(endCentralDirSig, endCentralDirSig + 4, buf.begin() + static_cast<ptrdiff_t>(i)))
-            return windowStart + i;
-    }
-    return notFound;
+    return zip::findEndRecord(src, size);
 }
 
 uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t size) {
@@ -95,15 +30,15 @@ uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t si
     for (uint32_t records = 0; pos < size; ++records) {
         if (records >= kiv::limits::kZipForwardWalkMaxRecords) return notFound;
         const uint32_t sig = in.readZ(pos, b, sizeof b) >= 4 ? getLE32(b) : 0;
-        if (sig == kLocalSig) {
+        if (sig == zip::kLocalHeaderSig) {
             LocalFileHeader h;
             h.parse(b);
             pos += uint64_t{localHeaderLen} + h.fileNameLength + h.extraFieldLength + h.compressedSize;
-        } else if (sig == kCentralSig) {
+        } else if (sig == zip::kCentralHeaderSig) {
             CentralDirFileHeader h;
             h.parse(b);
             pos += uint64_t{centralDirHeaderLen} + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
-        } else if (sig == kEndSig) {
+        } else if (sig == zip::kEndRecordSig) {
             return pos;
         } else {
             return notFound;
@@ -130,24 +65,27 @@ bool ZipArchive::forEachCentralDirName(const ByteSource& src, uint64_t size,
     if (end == notFound) return false;
 
     // A record cut short by the end of the file (a tiny file, or one the forward walk
-    // reached at the very end) describes no directory.
-    uint8_t rec[20];
-    if (readZ(src, end, rec, sizeof rec) != sizeof rec) return false;
-    const uint16_t records = getLE16(rec + 10);
-    uint64_t pos = getLE32(rec + 16);
+    // reached at the very end) describes no directory; its comment length is not needed.
+    uint8_t rec[zip::kEndRecordLen];
+    if (readZ(src, end, rec, sizeof rec) < zip::kEndRecordLen - 2) return false;
+    zip::EndRecord record;
+    record.parse(rec);
+    uint64_t pos = record.directoryOffset;
 
     kiv::WindowReader in(src);
-    for (uint16_t count = 0; pos < end && count < records; ++count) {
+    for (uint16_t count = 0; pos < end && count < record.records; ++count) {
         size_t got = 0;
-        const uint8_t* head = in.view(pos, centralDirHeaderLen, got);
-        if (got != centralDirHeaderLen || getLE32(head) != kCentralSig) return true;
-        const uint16_t nameLen = getLE16(head + 28);
-        if (nameLen == 0) return true;
-        const uint64_t next = pos + centralDirHeaderLen + nameLen + getLE16(head + 30) + getLE16(head + 32);
-        const uint8_t* name = in.view(pos + centralDirHeaderLen, nameLen, got);
-        if (got != nameLen) return true;
+        const uint8_t* head = in.view(pos, zip::kCentralHeaderLen, got);
+        if (got != zip::kCentralHeaderLen) return true;
+        zip::CentralDirFileHeader h;
+        h.parse(head);
+        if (h.signature != zip::kCentralHeaderSig || h.fileNameLength == 0) return true;
+        const uint64_t next =
+            pos + zip::kCentralHeaderLen + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
+        const uint8_t* name = in.view(pos + zip::kCentralHeaderLen, h.fileNameLength, got);
+        if (got != h.fileNameLength) return true;
         pos = next;
-        if (!visit(reinterpret_cast<const char*>(name), nameLen)) return true;
+        if (!visit(reinterpret_cast<const char*>(name), h.fileNameLength)) return true;
     }
     return true;
 }
@@ -161,6 +99,11 @@ bool ZipArchive::checkFileNameExistInZip(const ByteSource& src, uint64_t size, c
         return !found;
     });
     return found;
+}
+
+bool ZipArchive::isMember(const ByteSource& src, const void* name, size_t length) {
+    if (length == 0 || length > UINT16_MAX) return false;
+    return checkFileNameExistInZip(src, src.size(), static_cast<const char*>(name), static_cast<uint16_t>(length));
 }
 
 struct ZipArchive::MemberCacheScope::CachedRun {
@@ -213,8 +156,8 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
 // and a name opened again could by now be another file or a FIFO.
 int ZipArchive::runArchiver(const ByteSource& src, const std::string& member, std::vector<char>& out) {
     if (src.descriptor() < 0) return -1;
-    const std::vector<std::string> argv = {currentDir + "7za", "e",  "-so", "-p", "-i!" + member,
-                                           "--",               CommonUtils::passedFdPath()};
+    const std::vector<std::string> argv = {currentDir + "7za",         "e", "-so", "-p", "-i!" + member, "--",
+                                           CommonUtils::passedFdPath()};
     int status = -1;
     if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status,
                                                      kiv::limits::kArchiverTimeoutMs, src.descriptor()))

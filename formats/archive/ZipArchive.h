@@ -8,59 +8,20 @@
 #include <vector>
 
 #include "engine/ByteSource.h"
+#include "formats/archive/ZipFormat.h"
 
 class ZipArchive {
 public:
-    static const unsigned char endCentralDirSig[4];     // "PK" 05 06
-    static const unsigned char localFileHeaderSig[4];   // "PK" 03 04
-    static const unsigned char centralDirHeaderSig[4];  // "PK" 01 02
-    static constexpr uint16_t localHeaderLen = 30;
-    static constexpr uint16_t centralDirHeaderLen = 46;
+    // The record layout is the ZIP module's (ZipFormat.h); these are its names here.
+    static constexpr const unsigned char (&endCentralDirSig)[4] = kiv::zip::kEndRecordBytes;         // "PK" 05 06
+    static constexpr const unsigned char (&localFileHeaderSig)[4] = kiv::zip::kLocalHeaderBytes;     // "PK" 03 04
+    static constexpr const unsigned char (&centralDirHeaderSig)[4] = kiv::zip::kCentralHeaderBytes;  // "PK" 01 02
+    static constexpr uint16_t localHeaderLen = kiv::zip::kLocalHeaderLen;
+    static constexpr uint16_t centralDirHeaderLen = kiv::zip::kCentralHeaderLen;
     // Offset answer meaning "no record".
-    static constexpr uint64_t notFound = UINT64_MAX;
-
-    // The 30-byte local file header, little-endian on disk.
-    struct LocalFileHeader {
-        uint32_t signature = 0;
-        uint16_t versionNeeded = 0;
-        uint16_t flags = 0;
-        uint16_t compression = 0;
-        uint16_t modTime = 0;
-        uint16_t modDate = 0;
-        uint32_t crc32 = 0;
-        uint32_t compressedSize = 0;
-        uint32_t uncompressedSize = 0;
-        uint16_t fileNameLength = 0;
-        uint16_t extraFieldLength = 0;
-        // Decodes the header at off; short reads leave the missing fields zero.
-        void read(const kiv::ByteSource& src, uint64_t off);
-        // Decodes the 30 header bytes at b.
-        void parse(const uint8_t* b);
-    };
-
-    // The 46-byte central directory file header, little-endian on disk.
-    struct CentralDirFileHeader {
-        uint32_t signature = 0;
-        uint16_t versionMadeBy = 0;
-        uint16_t versionNeeded = 0;
-        uint16_t flags = 0;
-        uint16_t compression = 0;
-        uint16_t modTime = 0;
-        uint16_t modDate = 0;
-        uint32_t crc32 = 0;
-        uint32_t compressedSize = 0;
-        uint32_t uncompressedSize = 0;
-        uint16_t fileNameLength = 0;     // offset 28
-        uint16_t extraFieldLength = 0;   // offset 30
-        uint16_t fileCommentLength = 0;  // offset 32
-        uint16_t diskNumberStart = 0;
-        uint16_t internalAttributes = 0;
-        uint32_t externalAttributes = 0;
-        uint32_t localHeaderOffset = 0;
-        void read(const kiv::ByteSource& src, uint64_t off);
-        // Decodes the 46 header bytes at b.
-        void parse(const uint8_t* b);
-    };
+    static constexpr uint64_t notFound = kiv::zip::kNotFound;
+    using LocalFileHeader = kiv::zip::LocalFileHeader;
+    using CentralDirFileHeader = kiv::zip::CentralDirFileHeader;
 
     // What 7za prints for one member ("e -so -p -i!member -- FILE", FILE naming src's open
     // file, never its path: 7za would expand wildcards in a path), appended to out; the
@@ -108,6 +69,13 @@ public:
     static bool checkFileNameExistInZip(const kiv::ByteSource& src, uint64_t size, const unsigned char* name,
                                         uint16_t nameLength) {
         return checkFileNameExistInZip(src, size, reinterpret_cast<const char*>(name), nameLength);
+    }
+    // The member test of the package probes, on the whole source: an empty name, or one longer
+    // than the directory's 16-bit length field can hold, is never a member (cutting it to 16
+    // bits could match a shorter member by accident).
+    static bool isMember(const kiv::ByteSource& src, const void* name, size_t length);
+    static bool isMember(const kiv::ByteSource& src, const std::string& name) {
+        return isMember(src, name.data(), name.size());
     }
 
     // Calls visit(name, length) for each central directory entry in order until visit answers

@@ -129,13 +129,6 @@ bool findFamilyType(const ContentTypeRow (&rows)[N], const std::string& contentT
     return false;
 }
 
-bool isMember(const ByteSource& src, const std::string& name) {
-    // The central directory stores names with a 16-bit length: a longer name is never a member
-    // (cutting it to 16 bits could match a shorter member by accident).
-    if (name.empty() || name.size() > UINT16_MAX) return false;
-    return ZipArchive::checkFileNameExistInZip(src, src.size(), name.data(), static_cast<uint16_t>(name.size()));
-}
-
 }  // namespace
 
 std::string removeErrorFrom7z(const std::string& output) {
@@ -232,7 +225,7 @@ bool MSOffice2007::isVisioFamilyType(const std::string& contentTypes, MsOfficeTy
 }
 
 std::string MSOffice2007::findMainFileFromRels(const ByteSource& src, const std::vector<std::string>& relationTypes) {
-    if (!isMember(src, mainRel)) return std::string();
+    if (!ZipArchive::isMember(src, mainRel)) return std::string();
     std::string text;
     ZipArchive::readFilesInsideArchiveWith7z(src, mainRel, text);
     text = removeErrorFrom7z(text);
@@ -274,7 +267,7 @@ MsOfficeTypes MSOffice2007::checkOfficeType(const std::string& path) {
 MsOfficeTypes MSOffice2007::checkOfficeType(const ByteSource& src) {
     if (src.path().empty() || src.size() == 0) return MSOFFICE_NONE;
     const std::string mainPart = findMainFileFromRels(src, {relMainType, relVisioMainType});
-    if (mainPart.empty() || !isMember(src, mainPart)) return MSOFFICE_NONE;
+    if (mainPart.empty() || !ZipArchive::isMember(src, mainPart)) return MSOFFICE_NONE;
 
     std::string contentTypes;
     ZipArchive::readFilesInsideArchiveWith7z(src, contentTypesXml, contentTypes);
