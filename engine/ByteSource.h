@@ -15,6 +15,12 @@
 
 namespace kiv {
 
+// The one byte search: the first (last) occurrence of needle in hay, as an offset; SIZE_MAX
+// when absent; an empty needle is found at 0 (at the end). It stops at the match, reading
+// nothing beyond it: the tag walk searches from every tag over the rest of a window.
+size_t findBytes(const void* hay, size_t size, const void* needle, size_t n);
+size_t rfindBytes(const void* hay, size_t size, const void* needle, size_t n);
+
 // A bounded view of bytes; accessors answer false/nullopt instead of reading past the end.
 struct ByteView {
     const uint8_t* data = nullptr;
@@ -27,9 +33,34 @@ struct ByteView {
     bool startsWith(const void* pattern, size_t n) const { return startsWithAt(0, pattern, n); }
     // First occurrence of needle at or after from; npos when absent.
     size_t find(const void* needle, size_t n, size_t from = 0) const;
-    // Last occurrence of needle; npos when absent.
-    size_t rfind(const void* needle, size_t n) const;
     static constexpr size_t npos = static_cast<size_t>(-1);
+};
+
+// A fact that several readers of one scan need and that costs a walk over the file (where an
+// archive's end record lies, what a walk over a whole document found). A reader defines one
+// static key per fact; the type says what is kept.
+template <class T>
+struct MemoKey {};
+
+// The facts of one scan, kept by key for as long as the source lives. It knows none of them.
+class ScanMemo {
+public:
+    // The fact kept under key, value-initialised on first use.
+    template <class T>
+    T& get(const MemoKey<T>& key) {
+        for (const Entry& e : entries_) {
+            if (e.key == &key) return *static_cast<T*>(e.value.get());
+        }
+        entries_.push_back(Entry{&key, std::make_shared<T>()});
+        return *static_cast<T*>(entries_.back().value.get());
+    }
+
+private:
+    struct Entry {
+        const void* key;
+        std::shared_ptr<void> value;
+    };
+    std::vector<Entry> entries_;
 };
 
 class ByteSource {
@@ -56,26 +87,8 @@ public:
     // The last min(n, size) bytes; cached. A view stays valid until a longer tail is asked for.
     ByteView tail(size_t n) const;
 
-    // First occurrence of needle within [from, from + window); npos when absent.
-    uint64_t find(const void* needle, size_t n, uint64_t from, uint64_t window) const;
-    static constexpr uint64_t npos = static_cast<uint64_t>(-1);
-
-    // What one walk over the whole file told a PDF detector: the Illustrator marker, an
-    // encryption dictionary's name and the "%%EOF" markers (counted up to a cap).
-    struct PdfFacts {
-        bool aiMarker = false;
-        bool encryptName = false;
-        uint64_t eofMarkers = 0;
-    };
-    // Answers that several detectors of one scan need and that cost a walk over the file.
-    // They belong to the source, so they live exactly as long as the scan that opened it.
-    struct Memo {
-        // ZIP end record (or "none") as found for the size in zipEndFor.
-        std::optional<uint64_t> zipEnd;
-        uint64_t zipEndFor = 0;
-        std::optional<PdfFacts> pdf;
-    };
-    Memo& memo() const { return memo_; }
+    // What the readers of this scan found out about the file; it lives as long as the source.
+    ScanMemo& memo() const { return memo_; }
 
 protected:
     ByteSource() = default;
@@ -88,18 +101,24 @@ private:
     mutable std::vector<uint8_t> head_;
     mutable std::vector<uint8_t> tail_;
     mutable bool headFull_ = false;  // head_ holds the whole file
-    mutable Memo memo_;
+    mutable ScanMemo memo_;
 };
 
-// Reads a source through one buffer, for walks over many small records: a record inside the
-// buffered window costs a copy, and moving past it costs one read of the next window. The
-// answers are those of ByteSource::readAt.
+// The read-ahead layer under every walk over a source: one buffer holding a window of its
+// bytes. A record inside the window costs a copy at most, and moving past it one read of the
+// bytes not yet held; bytes held from the requested offset on are kept, so a long tag or line
+// grows the window instead of being read again. The answers are those of ByteSource::readAt.
 class WindowReader {
 public:
-    explicit WindowReader(const ByteSource& src, size_t window = limits::kReadWindow);
+    // Reads at most up to end (the source's size when larger).
+    explicit WindowReader(const ByteSource& src, size_t window = limits::kReadWindow, uint64_t end = UINT64_MAX);
+
+    // Where the walk's bytes end.
+    uint64_t end() const { return end_; }
 
     // The bytes from off: got says how many of the n asked for the source holds (fewer only
-    // at its end). The pointer stays valid until the next call.
+    // at the end, or where the source reads short). The pointer stays valid until the next
+    // call that reads. A zero byte always follows the bytes the window holds.
     const uint8_t* view(uint64_t off, size_t n, size_t& got) {
         if (off >= start_ && off - start_ <= have_ && n <= have_ - (off - start_) && n > 0) {
             got = n;
@@ -107,15 +126,54 @@ public:
         }
         return refill(off, n, got);
     }
+    // The bytes from off that the window holds already, without reading: avail of them, 0
+    // when off lies outside the window.
+    const uint8_t* held(uint64_t off, size_t& avail) const {
+        avail = off >= start_ && off - start_ <= have_ ? have_ - static_cast<size_t>(off - start_) : 0;
+        return buf_.data() + (avail > 0 ? off - start_ : 0);
+    }
     // As readAt, with the missing bytes of a short read zero-filled.
     size_t readZ(uint64_t off, void* dst, size_t n);
 
+    static constexpr uint64_t npos = static_cast<uint64_t>(-1);
+
+    // Hands [from, to) to visit(bytes, count, offset) a window at a time, until visit answers
+    // false, the end, or a short read. Windows overlap by overlap bytes, so that a pattern of
+    // up to overlap + 1 bytes lies whole in one of them. Given keep (at most from), the bytes
+    // from keep on stay in the window as the walk reads on, so that afterwards view(keep, ...)
+    // costs no read; the window then grows by as much again as it keeps, not a window at a time.
+    template <class Visit>
+    void walk(uint64_t from, uint64_t to, size_t overlap, uint64_t keep, Visit&& visit) {
+        to = to < end_ ? to : end_;
+        for (uint64_t pos = from; pos < to;) {
+            size_t avail = 0;
+            const uint8_t* p = held(pos, avail);
+            const size_t span = avail < to - pos ? avail : static_cast<size_t>(to - pos);
+            if (span > 0 && !visit(p, span, pos)) return;
+            const uint64_t searched = pos + span;
+            if (searched >= to) return;
+            const uint64_t next = searched - (span < overlap ? span : overlap);
+            const uint64_t hold = keep == npos || keep > next ? next : keep;
+            if (!readOn(hold, searched - hold, to, keep != npos, overlap)) return;
+            pos = next;
+        }
+    }
+    // The first occurrence of needle lying wholly in [from, to); npos when there is none before
+    // to, the end, or a short read. keep as for walk.
+    uint64_t find(const void* needle, size_t n, uint64_t from, uint64_t to, uint64_t keep = npos);
+    // The last occurrence of needle lying wholly in [from, to); npos when none.
+    uint64_t rfind(const void* needle, size_t n, uint64_t from, uint64_t to);
+
 private:
     const uint8_t* refill(uint64_t off, size_t n, size_t& got);
+    // Extends the window from hold, which keeps kept bytes, towards to; false when the source
+    // gives nothing more.
+    bool readOn(uint64_t hold, uint64_t kept, uint64_t to, bool growing, size_t overlap);
 
     const ByteSource& src_;
     size_t window_;
-    std::vector<uint8_t> buf_;
+    uint64_t end_;
+    std::vector<uint8_t> buf_;  // the window, then its zero byte
     uint64_t start_ = 0;
     size_t have_ = 0;
 };

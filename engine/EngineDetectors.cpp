@@ -67,8 +67,7 @@ std::string utf16le(const char (&ascii)[N]) {
 }
 
 bool contains(const std::vector<char>& hay, const std::string& needle) {
-    return !needle.empty() && hay.size() >= needle.size() &&
-           memmem(hay.data(), hay.size(), needle.data(), needle.size()) != nullptr;
+    return !needle.empty() && kiv::findBytes(hay.data(), hay.size(), needle.data(), needle.size()) != SIZE_MAX;
 }
 
 template <size_t N>
@@ -203,7 +202,8 @@ int checkBytesMatch(const ByteSource& src, const unsigned char* pattern, unsigne
 int checkBytesMatchWithoutStaticOffset(const unsigned char* buffer, int bufferLength, const unsigned char* pattern,
                                        int patternLength) {
     if (buffer == nullptr || pattern == nullptr || patternLength <= 0 || bufferLength < patternLength) return 0;
-    return memmem(buffer, static_cast<size_t>(bufferLength), pattern, static_cast<size_t>(patternLength)) != nullptr
+    return kiv::findBytes(buffer, static_cast<size_t>(bufferLength), pattern, static_cast<size_t>(patternLength)) !=
+                   SIZE_MAX
                ? 1
                : 0;
 }
@@ -321,36 +321,40 @@ void countIn(const uint8_t* buf, size_t got, uint64_t base, const char* needle, 
              uint64_t& count) {
     while (count <= cap && next < base + got) {
         const size_t from = static_cast<size_t>(next > base ? next - base : 0);
-        const void* p = memmem(buf + from, got - from, needle, n);
-        if (p == nullptr) return;
+        const size_t k = kiv::findBytes(buf + from, got - from, needle, n);
+        if (k == SIZE_MAX) return;
         ++count;
-        next = base + static_cast<uint64_t>(static_cast<const uint8_t*>(p) - buf) + n;
+        next = base + from + k + n;
     }
 }
+
+// What one walk over the whole file tells the PDF detectors: the Illustrator marker, an
+// encryption dictionary's name and the "%%EOF" markers (counted up to one past the cap).
+struct PdfFacts {
+    bool aiMarker = false;
+    bool encryptName = false;
+    uint64_t eofMarkers = 0;
+};
+const kiv::MemoKey<std::optional<PdfFacts>> kPdfFacts;
 
 // The classifier and the password test both look through the whole file, the first for the
 // Illustrator marker, the second (for a damaged file) for an encryption dictionary and for
 // how many "%%EOF" markers its repair would meet. One walk answers all three, once per scan.
-const ByteSource::PdfFacts& pdfFacts(const ByteSource& src) {
-    std::optional<ByteSource::PdfFacts>& memo = src.memo().pdf;
+const PdfFacts& pdfFacts(const ByteSource& src) {
+    std::optional<PdfFacts>& memo = src.memo().get(kPdfFacts);
     if (memo) return *memo;
-    ByteSource::PdfFacts facts;
+    PdfFacts facts;
     const uint64_t cap = kiv::limits::kPdfRepairMaxEofMarkers;
-    // Windows overlap by the longest needle less one byte, so a marker on an edge is seen.
-    constexpr size_t kOverlap = sizeof kAiMarker - 2;
-    std::vector<uint8_t> buf(static_cast<size_t>(std::min<uint64_t>(kiv::limits::kFindChunk, src.size())));
     uint64_t nextEof = 0;
-    for (uint64_t pos = 0; pos < src.size();) {
-        if (facts.aiMarker && facts.encryptName && facts.eofMarkers > cap) break;
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), src.size() - pos));
-        const size_t got = src.readAt(pos, buf.data(), want);
-        if (!facts.aiMarker) facts.aiMarker = memmem(buf.data(), got, kAiMarker, sizeof kAiMarker - 1) != nullptr;
+    kiv::WindowReader in(src);
+    // Windows overlap by the longest needle less one byte, so a marker on an edge is seen.
+    in.walk(0, src.size(), sizeof kAiMarker - 2, kiv::WindowReader::npos, [&](const uint8_t* p, size_t n, uint64_t at) {
+        if (!facts.aiMarker) facts.aiMarker = kiv::findBytes(p, n, kAiMarker, sizeof kAiMarker - 1) != SIZE_MAX;
         if (!facts.encryptName)
-            facts.encryptName = memmem(buf.data(), got, kEncryptName, sizeof kEncryptName - 1) != nullptr;
-        countIn(buf.data(), got, pos, kEofMarker, sizeof kEofMarker - 1, cap, nextEof, facts.eofMarkers);
-        if (got < want || pos + got >= src.size()) break;
-        pos += got - kOverlap;
-    }
+            facts.encryptName = kiv::findBytes(p, n, kEncryptName, sizeof kEncryptName - 1) != SIZE_MAX;
+        countIn(p, n, at, kEofMarker, sizeof kEofMarker - 1, cap, nextEof, facts.eofMarkers);
+        return !(facts.aiMarker && facts.encryptName && facts.eofMarkers > cap);
+    });
     memo = facts;
     return *memo;
 }
@@ -421,7 +425,7 @@ bool isPDFPasswordProtection(const ByteSource& src) {
     // A damaged file needs qpdf's repair, whose cost grows with the square of the "%%EOF"
     // markers. Only a file that names an encryption dictionary can be protected, and real
     // files carry a handful of markers, so repair runs only then.
-    const ByteSource::PdfFacts& facts = pdfFacts(src);
+    const PdfFacts& facts = pdfFacts(src);
     if (!facts.encryptName || facts.eofMarkers > kiv::limits::kPdfRepairMaxEofMarkers) return false;
     return openPdf(src, true) == PdfOpen::Protected;
 }

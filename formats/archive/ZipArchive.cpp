@@ -47,15 +47,24 @@ uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t si
     return notFound;
 }
 
+namespace {
+// Where findEndCentralDir found the end record, and for which size.
+struct EndRecordFound {
+    bool known = false;
+    uint64_t size = 0;
+    uint64_t at = 0;
+};
+const kiv::MemoKey<EndRecordFound> kEndRecordFound;
+}  // namespace
+
 uint64_t ZipArchive::findEndCentralDir(const ByteSource& src, uint64_t size) {
     // Every member-name test of a scan needs the record, and the forward walk may cross the
     // whole file: it is looked for once per source and size.
-    ByteSource::Memo& memo = src.memo();
-    if (memo.zipEnd && memo.zipEndFor == size) return *memo.zipEnd;
+    EndRecordFound& found = src.memo().get(kEndRecordFound);
+    if (found.known && found.size == size) return found.at;
     uint64_t end = findEndCentralDirFromBot(src, size);
     if (end == notFound) end = findEndCentralDirFromTop(src, size);
-    memo.zipEnd = end;
-    memo.zipEndFor = size;
+    found = EndRecordFound{true, size, end};
     return end;
 }
 

@@ -1,8 +1,5 @@
 #include "formats/archive/ZipFormat.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "engine/Limits.h"
 #include "formats/archive/ArchiveRead.h"
 
@@ -10,7 +7,6 @@ namespace kiv::zip {
 
 using archive::getLE16;
 using archive::getLE32;
-using archive::readZ;
 
 void LocalFileHeader::parse(const uint8_t* b) {
     signature = getLE32(b);
@@ -60,15 +56,10 @@ void EndRecord::parse(const uint8_t* b) {
 uint64_t findEndRecord(const ByteSource& src, uint64_t size) {
     const uint64_t windowStart = size > limits::kZipEndRecordWindow ? size - limits::kZipEndRecordWindow : 0;
     const uint64_t lastCandidate = size > kEndRecordLen ? size - kEndRecordLen : 0;
-    // Candidates run from lastCandidate down to windowStart; each needs its 4 signature bytes.
-    std::vector<uint8_t> buf(static_cast<size_t>(lastCandidate - windowStart + 4));
     src.tail(static_cast<size_t>(limits::kZipEndRecordWindow));  // cached: later name tests reread it
-    readZ(src, windowStart, buf.data(), buf.size());
-    for (uint64_t i = lastCandidate - windowStart + 1; i-- > 0;) {
-        if (std::equal(kEndRecordBytes, kEndRecordBytes + 4, buf.begin() + static_cast<ptrdiff_t>(i)))
-            return windowStart + i;
-    }
-    return kNotFound;
+    // One window holds every candidate, lastCandidate down to windowStart, with its 4 bytes.
+    WindowReader in(src, static_cast<size_t>(limits::kZipEndRecordWindow));
+    return in.rfind(kEndRecordBytes, sizeof kEndRecordBytes, windowStart, lastCandidate + sizeof kEndRecordBytes);
 }
 
 }  // namespace kiv::zip

@@ -83,20 +83,8 @@ unsigned long HTMLTag::searchInBinary(const char* data, unsigned long dataLen, c
                                       unsigned long patternLen) {
     if (patternLen == 0) return 0;
     if (data == nullptr || pattern == nullptr || patternLen > dataLen) return kNotFound;
-    // memchr to each candidate last byte, then a compare of the bytes before it: the walk calls
-    // this from every tag over the whole rest of the text, and memchr stops at the match (the
-    // sanitizer's memmem checks the whole haystack on every call, which made the walk quadratic
-    // there). Matches of one length end in the order they start, so the first end found is the
-    // first match. The last byte is the rare one of the walk's patterns ("-->", "?>").
-    const unsigned long lead = patternLen - 1;
-    for (unsigned long from = lead; from < dataLen;) {
-        const void* hit = std::memchr(data + from, pattern[lead], dataLen - from);
-        if (hit == nullptr) return kNotFound;
-        const unsigned long at = static_cast<unsigned long>(static_cast<const char*>(hit) - data) - lead;
-        if (lead == 0 || std::memcmp(data + at, pattern, lead) == 0) return at;
-        from = at + lead + 1;
-    }
-    return kNotFound;
+    const size_t at = kiv::findBytes(data, dataLen, pattern, patternLen);
+    return at == SIZE_MAX ? kNotFound : static_cast<unsigned long>(at);
 }
 
 bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool& inScript, bool) {
@@ -478,14 +466,18 @@ bool HTMLReader::parseTag(HTMLTag& tag, bool& opening, bool& closing, bool& inSc
     // readTag made the name resident; the tag keeps it as parseFromStr reads it.
     if (!tag.parseFromStr(at(pos_), opening, closing, inScript, true)) return false;
     switch (read) {
-        case TagRead::Php: return true;
+        case TagRead::Php:
+            return true;
         case TagRead::Tag:
             tag.setFullTag(std::string(view.fullTag));
             tag.setElementLen(static_cast<unsigned long>(view.elementLen));
             pos_ = view.endAt;
             return true;
-        case TagRead::NoEnd: pos_ = size_; return false;
-        default: return false;
+        case TagRead::NoEnd:
+            pos_ = size_;
+            return false;
+        default:
+            return false;
     }
 }
 

@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -55,18 +57,48 @@ TEST(ByteSource, CachedWindowsAgreeWithDirectReads) {
     }
 }
 
-TEST(ByteSource, FindSeesMatchesAcrossChunkEdges) {
-    std::vector<uint8_t> bytes(200000, 'x');
-    const char* needle = "PK\x05\x06";
-    std::copy(needle, needle + 4, bytes.begin() + 65534);  // straddles the first chunk edge
-    MemoryByteSource src(bytes);
-    EXPECT_EQ(src.find(needle, 4, 0, 200000), 65534u);
-    EXPECT_EQ(src.find(needle, 4, 65535, 200000), ByteSource::npos);
-    EXPECT_EQ(src.find(needle, 4, 0, 65537), ByteSource::npos);  // window ends one byte short
-    EXPECT_EQ(src.find(needle, 4, 0, 65538), 65534u);
-    kiv::ByteView v = src.head(200000);
-    EXPECT_EQ(v.rfind("xx", 2), 199998u);
-    EXPECT_EQ(v.find("PK", 2, 65535), kiv::ByteView::npos);
+TEST(ByteSearch, FindAndRfindAgreeWithAPlainSearchAtEveryWindowEdge) {
+    // One needle at every position of a few small windows (so at, across and just inside each
+    // edge, from either end), in bounds that end one byte short of it, at its end or further;
+    // every answer is checked against std::search.
+    const std::string needles[] = {"x", std::string("PK\x05\x06", 4), "/AIMetaData"};
+    for (const std::string& needle : needles) {
+        for (size_t window : {size_t(7), size_t(25)}) {
+            std::vector<uint8_t> bytes(4 * window + needle.size(), 'a');
+            for (size_t at = 0; at + needle.size() <= bytes.size(); ++at) {
+                std::vector<uint8_t> hay = bytes;
+                std::copy(needle.begin(), needle.end(), hay.begin() + long(at));
+                MemoryByteSource src(hay);
+                for (uint64_t from : {uint64_t(0), uint64_t(at), uint64_t(at + 1)}) {
+                    for (uint64_t to : {uint64_t(at + needle.size() - 1), uint64_t(at + needle.size()),
+                                        uint64_t(at + needle.size() + window / 2), uint64_t(hay.size() + 9)}) {
+                        const auto first = hay.begin() + long(std::min<uint64_t>(from, hay.size()));
+                        const auto last = hay.begin() + long(std::min<uint64_t>(to, hay.size()));
+                        const bool inside =
+                            first <= last && std::search(first, last, needle.begin(), needle.end()) != last;
+                        const uint64_t want = inside ? at : kiv::WindowReader::npos;
+                        const std::string where = needle + " at " + std::to_string(at) + " in [" +
+                                                  std::to_string(from) + "," + std::to_string(to) + ") window " +
+                                                  std::to_string(window);
+                        kiv::WindowReader in(src, window);
+                        EXPECT_EQ(in.find(needle.data(), needle.size(), from, to), want) << where;
+                        EXPECT_EQ(in.rfind(needle.data(), needle.size(), from, to), want) << where;
+                        // Kept from where the search starts, the bytes up to the match stay held.
+                        kiv::WindowReader kept(src, window);
+                        EXPECT_EQ(kept.find(needle.data(), needle.size(), from, to, from), want) << where;
+                        size_t avail = 0;
+                        kept.held(from, avail);
+                        if (inside) {
+                            EXPECT_GE(avail, at + needle.size() - from) << where;
+                        }
+                    }
+                }
+                const kiv::ByteView v{hay.data(), hay.size()};
+                EXPECT_EQ(v.find(needle.data(), needle.size()), at) << needle;
+                EXPECT_EQ(v.find(needle.data(), needle.size(), at + 1), kiv::ByteView::npos) << needle;
+            }
+        }
+    }
 }
 
 TEST(ByteSource, WindowReaderAnswersAsReadAtWithOneReadPerWindow) {
@@ -92,6 +124,65 @@ TEST(ByteSource, WindowReaderAnswersAsReadAtWithOneReadPerWindow) {
     EXPECT_EQ(in.readZ(299996, tail, 8), 4u);
     EXPECT_EQ(tail[3], bytes[299999]);
     EXPECT_EQ(tail[4], 0);
+    // A bound below the source's size ends every read there.
+    kiv::WindowReader bounded(src, 64, 100);
+    EXPECT_EQ(bounded.view(90, 20, got)[9], bytes[99]);
+    EXPECT_EQ(got, 10u);
+}
+
+namespace {
+// A source whose bytes stop at cut although it claims more, as a file that shrank after it
+// was opened: every read across cut is short.
+class ShrunkSource : public kiv::ByteSource {
+public:
+    ShrunkSource(std::vector<uint8_t> bytes, size_t cut) : bytes_(std::move(bytes)), cut_(cut) {
+        size_ = bytes_.size();
+    }
+
+protected:
+    size_t doRead(uint64_t off, void* dst, size_t n) const override {
+        if (off >= cut_) return 0;
+        const size_t k = std::min<size_t>(n, cut_ - size_t(off));
+        std::memcpy(dst, bytes_.data() + off, k);
+        return k;
+    }
+
+private:
+    std::vector<uint8_t> bytes_;
+    size_t cut_;
+};
+}  // namespace
+
+TEST(ByteSource, WindowReaderNeverClaimsBytesItDidNotRead) {
+    const size_t window = 16;
+    const std::vector<uint8_t> bytes = counting(100);
+    // The source stops giving bytes at every edge: the start, before, at and after a window
+    // edge, inside a record, and one byte before its end. Each view, read and search gets
+    // exactly the bytes below the cut.
+    for (size_t cut : {size_t(0), size_t(1), window - 1, window, window + 1, size_t(47), size_t(99)}) {
+        ShrunkSource src(bytes, cut);
+        kiv::WindowReader in(src, window);
+        for (uint64_t off = 0; off < 100; off += 3) {
+            for (size_t n : {size_t(1), size_t(4), window, 3 * window}) {
+                size_t got = 0;
+                const uint8_t* p = in.view(off, n, got);
+                const size_t real = off < cut ? std::min<size_t>(n, cut - off) : 0;
+                ASSERT_EQ(got, real) << "cut " << cut << ", " << n << " at " << off;
+                ASSERT_TRUE(std::equal(p, p + got, bytes.begin() + long(off))) << "cut " << cut << " at " << off;
+                size_t avail = 0;
+                const uint8_t* h = in.held(off, avail);
+                EXPECT_LE(off + avail, std::max<uint64_t>(cut, off)) << "cut " << cut << " at " << off;
+                EXPECT_EQ(h[avail], 0) << "cut " << cut << " at " << off;
+                uint8_t buf[3 * window];
+                ASSERT_EQ(in.readZ(off, buf, n), real);
+                EXPECT_TRUE(std::all_of(buf + real, buf + n, [](uint8_t b) { return b == 0; }));
+            }
+        }
+        const uint8_t last[2] = {bytes[98], bytes[99]};
+        EXPECT_EQ(kiv::WindowReader(src, window).find(last, 2, 0, 100), kiv::WindowReader::npos) << cut;
+        EXPECT_EQ(kiv::WindowReader(src, window).find(last, 2, 0, 100, 0), kiv::WindowReader::npos) << cut;
+        EXPECT_EQ(kiv::WindowReader(src, window).rfind(last, 2, 0, 100), kiv::WindowReader::npos) << cut;
+    }
 }
 
 TEST(ByteSource, FilesThatAreMissingOrNotRegularHaveNoBytes) {
@@ -114,7 +205,7 @@ TEST(ByteSource, FilesThatAreMissingOrNotRegularHaveNoBytes) {
     FileByteSource f(path);
     EXPECT_EQ(f.size(), 11u);
     EXPECT_TRUE(f.head(5).startsWith("hello", 5));
-    EXPECT_EQ(f.find("world", 5, 0, 100), 6u);
+    EXPECT_EQ(kiv::WindowReader(f).find("world", 5, 0, 100), 6u);
     ::unlink(path.c_str());
 }
 
