@@ -127,10 +127,11 @@ public:
         return refill(off, n, got);
     }
     // The bytes from off that the window holds already, without reading: avail of them, 0
-    // when off lies outside the window.
+    // (and the zero byte) when off lies outside the window.
     const uint8_t* held(uint64_t off, size_t& avail) const {
-        avail = off >= start_ && off - start_ <= have_ ? have_ - static_cast<size_t>(off - start_) : 0;
-        return buf_.data() + (avail > 0 ? off - start_ : 0);
+        const bool inside = off >= start_ && off - start_ <= have_;
+        avail = inside ? have_ - static_cast<size_t>(off - start_) : 0;
+        return buf_.data() + (inside ? static_cast<size_t>(off - start_) : have_);
     }
     // As readAt, with the missing bytes of a short read zero-filled.
     size_t readZ(uint64_t off, void* dst, size_t n);

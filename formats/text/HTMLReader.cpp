@@ -101,28 +101,29 @@ bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool&
 
 // ---- HTMLReader ----
 
-void HTMLReader::startText(uint64_t n, uint64_t end) {
+void HTMLReader::startText(const kiv::ByteSource& text, uint64_t n) {
     size_ = n + 1;
     pos_ = 0;
     winStart_ = 0;
-    winEnd_ = end;
+    winEnd_ = 0;
     firstTag_ = 0;
     readFailed_ = false;
     nextGt_ = NextMatch{};
     nextPiEnd_ = NextMatch{};
     quoteGt_ = QuoteScan{};
     quotePiEnd_ = QuoteScan{};
+    in_.emplace(text, window_, n);
+    held(0);
 }
 
 bool HTMLReader::readFromString(const std::string& text) {
-    // The copy stops at the first NUL; the buffer keeps the full length, zero-filled.
-    const size_t n = std::strlen(text.c_str());
+    // The copy stops at the first NUL; the text keeps the full length, zero-filled.
+    std::vector<uint8_t> bytes(text.size(), 0);
+    std::memcpy(bytes.data(), text.c_str(), std::strlen(text.c_str()));
+    copy_ = std::make_unique<kiv::MemoryByteSource>(std::move(bytes));
     capacity_ = text.size() + 1;
-    buffer_.reset(new char[capacity_ + 1]);
-    std::memcpy(buffer_.get(), text.c_str(), n);
-    std::memset(buffer_.get() + n, 0, capacity_ + 1 - n);
-    src_ = nullptr;
-    startText(text.size(), text.size() + 1);
+    startText(*copy_, text.size());
+    extend(0);
     return parseDocument();
 }
 
@@ -156,12 +157,11 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     }
     if (first != '<') return false;
 
-    // The walk reads the text window by window: a large file costs one buffer of a window
-    // (or of its longest tag), not one of its size.
+    // The walk reads the text window by window: a large file costs one window (or its longest
+    // tag), not its size.
+    copy_.reset();
     capacity_ = static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(window_, 1), limit + 1));
-    buffer_.reset(new char[capacity_ + 1]);
-    src_ = &src;
-    startText(limit, 0);
+    startText(src, limit);
     extend(0);
     bool markup = parseDocument();
     // A text that cannot be read whole is not markup, and nothing of it is listed.
@@ -171,18 +171,24 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
         fullTags_.clear();
     }
     // The source is the caller's: nothing that reads it is kept.
-    src_ = nullptr;
-    buffer_.reset();
+    in_.reset();
+    base_ = nullptr;
     capacity_ = 0;
-    startText(0, 0);
     size_ = 0;
+    winStart_ = winEnd_ = 0;
     return markup;
 }
 
-bool HTMLReader::extend(uint64_t keepFrom) {
-    if (src_ == nullptr || winEnd_ >= size_) return false;
+void HTMLReader::held(uint64_t keepFrom) {
+    size_t avail = 0;
+    base_ = reinterpret_cast<const char*>(in_->held(keepFrom, avail));
+    winStart_ = keepFrom;
+    winEnd_ = keepFrom + avail;
+    if (winEnd_ == size_ - 1) ++winEnd_;  // the text's own NUL
+}
+
+void HTMLReader::beforeRead(uint64_t keepFrom) {
     flushTags();
-    // The walk never comes back before keepFrom: the quote scans carry their parity there.
     for (QuoteScan* scan : {&quoteGt_, &quotePiEnd_}) {
         if (!scan->valid || scan->cursor >= keepFrom) continue;
         if (keepFrom > scan->end) {
@@ -192,46 +198,48 @@ bool HTMLReader::extend(uint64_t keepFrom) {
         for (; scan->cursor < keepFrom; ++scan->cursor)
             if (*at(scan->cursor) == '"') scan->parity = !scan->parity;
     }
-    const size_t keep = static_cast<size_t>(winEnd_ - keepFrom);
-    if (keep == capacity_) {
-        // A tag (or comment) longer than the buffer: twice the room, up to the rest of the text.
-        const size_t grown = static_cast<size_t>(std::min<uint64_t>(uint64_t{capacity_} * 2, size_ - keepFrom));
-        std::unique_ptr<char[]> bigger(new char[grown + 1]);
-        std::memcpy(bigger.get(), at(keepFrom), keep);
-        buffer_ = std::move(bigger);
-        capacity_ = grown;
-    } else if (keep > 0 && keepFrom > winStart_) {
-        std::memmove(buffer_.get(), at(keepFrom), keep);
-    }
-    winStart_ = keepFrom;
+}
 
+bool HTMLReader::extend(uint64_t keepFrom) {
+    if (!in_ || winEnd_ >= size_) return false;
+    beforeRead(keepFrom);
+    // A tag (or comment) that fills the room: twice the room, up to the rest of the text.
+    const uint64_t keep = winEnd_ - keepFrom;
+    if (keep >= capacity_) capacity_ = static_cast<size_t>(std::min<uint64_t>(2 * keep, size_ - keepFrom));
     const uint64_t textEnd = size_ - 1;  // where the terminating NUL stands
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - keep, textEnd - winEnd_));
-    const size_t got = want == 0 ? 0 : src_->readAt(winEnd_, buffer_.get() + keep, want);
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_, textEnd - keepFrom));
+    size_t got = 0;
+    in_->view(keepFrom, want, got);
+    // The text ends where the source stopped giving bytes; the walk answers false.
     if (got != want) {
-        // The text ends where the file stopped giving bytes; the walk answers false.
         readFailed_ = true;
-        size_ = winEnd_ + got + 1;
+        size_ = keepFrom + got + 1;
     }
-    winEnd_ += got;
-    buffer_[winEnd_ - winStart_] = '\0';  // the text's own NUL, or a stop at the window's end
-    if (winEnd_ == size_ - 1) ++winEnd_;
+    held(keepFrom);
     return true;
 }
 
 uint64_t HTMLReader::find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n) {
-    for (uint64_t from = pos;;) {
-        const unsigned long k = HTMLTag::searchInBinary(at(from), winEnd_ - from, needle, n);
-        if (k != kNotFound) return from + k;
-        const uint64_t searched = winEnd_;
-        if (!extend(keepFrom)) return kNotFound;
-        // A match may straddle the end of what was searched.
-        from = std::max(pos, searched - std::min<uint64_t>(searched, n - 1));
+    const unsigned long k = HTMLTag::searchInBinary(at(pos), winEnd_ - pos, needle, n);
+    if (k != kNotFound) return pos + k;
+    if (!in_ || winEnd_ >= size_) return kNotFound;
+    // The window layer reads on, keeping the bytes from keepFrom; a match may straddle the end
+    // of what was searched.
+    beforeRead(keepFrom);
+    const uint64_t from = std::max(pos, winEnd_ - std::min<uint64_t>(winEnd_, n - 1));
+    const uint64_t found = in_->find(needle, n, from, size_ - 1, keepFrom);
+    held(keepFrom);
+    if (found == kiv::WindowReader::npos && winEnd_ < size_) {
+        // The source stopped giving bytes before the text's end.
+        readFailed_ = true;
+        size_ = winEnd_ + 1;
+        ++winEnd_;
     }
+    return found == kiv::WindowReader::npos ? kNotFound : found;
 }
 
 bool HTMLReader::isHTMLXMLBased() {
-    if (!buffer_ || size_ == 0 || winStart_ != 0) return false;
+    if (!in_ || size_ == 0 || winStart_ != 0) return false;
     reach(0, 5);
     if (pos_ == 0 && winEnd_ >= 5 && std::memcmp(at(0), "{\\rtf", 5) == 0) return false;
     if (pos_ == 0 && winEnd_ >= sizeof kUtf8Bom && std::memcmp(at(0), kUtf8Bom, sizeof kUtf8Bom) == 0)
@@ -348,7 +356,7 @@ inline const char* nearTagEnd(const char* from, const char* stop, bool& refused)
 }
 
 bool HTMLReader::parseDocument() {
-    if (!buffer_ || size_ == 0) return false;
+    if (!in_ || size_ == 0) return false;
     resetSeekPointer();
     if (!isHTMLXMLBased()) return false;
 

@@ -7,15 +7,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/ByteSource.h"
 #include "engine/Limits.h"
-
-namespace kiv {
-class ByteSource;
-}
 
 class HTMLTag {
 public:
@@ -120,12 +118,17 @@ private:
     };
     enum class TagRead { NoTag, Php, NoEnd, Refused, Tag };
 
-    // Makes buffer_, which holds the text's first end bytes, the text of n bytes to walk.
-    void startText(uint64_t n, uint64_t end);
-    const char* at(uint64_t pos) const { return buffer_.get() + (pos - winStart_); }
-    // Reads on from a file: the bytes from keepFrom stay, the buffer grows when they fill it.
-    // False at the end of the text.
+    // Starts the walk over the n bytes of text, read through a window over them.
+    void startText(const kiv::ByteSource& text, uint64_t n);
+    const char* at(uint64_t pos) const { return base_ + (pos - winStart_); }
+    // Reads on: the bytes from keepFrom stay, and the window grows when they fill it. False at
+    // the end of the text.
     bool extend(uint64_t keepFrom);
+    // Before the window moves: the pending tags are handed over and the quote scans carry
+    // their parity up to keepFrom, before which the walk never comes back.
+    void beforeRead(uint64_t keepFrom);
+    // Takes the window's bytes from keepFrom on as the resident text.
+    void held(uint64_t keepFrom);
     // Makes the n bytes from pos resident, or as many as the text holds.
     void reach(uint64_t pos, uint64_t n) {
         while (winEnd_ - pos < n && winEnd_ < size_ && extend(pos)) {
@@ -152,15 +155,18 @@ private:
 
     uint64_t pos_ = 0;
     uint64_t size_ = 0;  // text length + 1 (the terminating NUL)
-    // The resident bytes: positions winStart_ up to winEnd_ of the text, then one NUL that
-    // stops a scan at the end of the window. A string's text is resident whole.
-    std::unique_ptr<char[]> buffer_;
-    size_t capacity_ = 0;  // bytes the buffer holds before that NUL
+    // The resident bytes: positions winStart_ up to winEnd_ of the text, held by the window
+    // layer and followed by the zero byte it keeps there, which stops a scan at the end of the
+    // window (at the text's end, that byte is the text's own NUL and counts as resident). A
+    // string's copy is resident whole.
+    std::unique_ptr<kiv::MemoryByteSource> copy_;  // the text of readFromString
+    std::optional<kiv::WindowReader> in_;
+    const char* base_ = nullptr;  // byte winStart_
+    size_t capacity_ = 0;         // bytes the walk asks the window to hold
     uint64_t winStart_ = 0;
     uint64_t winEnd_ = 0;
     uint64_t firstTag_ = 0;  // the '<' the probe read
     size_t window_;
-    const kiv::ByteSource* src_ = nullptr;  // while readFile walks a file
     bool readFailed_ = false;
     static constexpr size_t kTagBatch = 64;
     Collected pendingTags_[kTagBatch];
