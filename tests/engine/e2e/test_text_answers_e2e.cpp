@@ -33,23 +33,9 @@ std::string elfObject(size_t size) {
               size);
 }
 
-class TextAnswers : public ::testing::Test {
+class TextAnswers : public e2e::ShippedEngine {
 protected:
-    void SetUp() override {
-        ASSERT_NE(e2e::engine().handle, nullptr) << dlerror();
-        old_ = fs::current_path();
-        dir_ = e2e::layOutWorkDir("kiv-text-");
-        fs::copy_file(KIV_QRIXLIB, dir_ / "libQrixLib.so", fs::copy_options::overwrite_existing);
-        fs::copy_file(KIV_QRIXDEFS, dir_ / "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
-        fs::copy_file(KIV_7ZA_BINARY, dir_ / "7za");
-        fs::current_path(dir_);
-        ASSERT_EQ(e2e::engine().init(), 0);
-    }
-    void TearDown() override {
-        e2e::engine().deinit();
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
+    TextAnswers() : ShippedEngine("kiv-text-") {}
     std::string path(const std::string& name) { return (dir_ / "files" / name).string(); }
     void expectType(const std::string& file, const char* typeId) {
         const std::string json = e2e::scanJson(file);
@@ -77,8 +63,6 @@ protected:
             }
         }
     }
-
-    fs::path dir_, old_;
 };
 
 }  // namespace
