@@ -25,12 +25,8 @@ std::string at(size_t offset, const std::string& bytes, size_t size) {
 
 // The identification of a 64-bit x86 relocatable object, in a file of the given size.
 std::string elfObject(size_t size) {
-    return at(0,
-              std::string("\x7F"
-                          "ELF\x02\x01\x01",
-                          7) +
-                  std::string(9, '\0') + std::string("\x01\0\x3E\0\x01", 5),
-              size);
+    static const char kHeader[] = {0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x3E, 0, 1};
+    return at(0, std::string(kHeader, sizeof kHeader), size);
 }
 
 class TextAnswers : public e2e::ShippedEngine {
@@ -136,15 +132,11 @@ TEST_F(TextAnswers, TarNeedsItsChecksum) {
 }
 
 TEST_F(TextAnswers, DefinitionsAndProbesSayWhatTheyMean) {
-    // HFS+ and HFSX volume headers at 1024: signature, version, attributes, last writer, block size.
+    // HFS+ and HFSX volume headers at 1024: signature, version, attributes (unmounted), last
+    // writer, and the block size at 40.
     auto volume = [](const char* sigVersion) {
-        return at(1024,
-                  std::string(sigVersion, 4) +
-                      std::string("\x80\0\x01\0"
-                                  "10.0",
-                                  8) +
-                      std::string(32, '\0') + std::string("\0\0\x10\0", 4),
-                  4096);
+        const std::string head = std::string(sigVersion, 4) + std::string("\0\0\x01\0", 4) + "10.0";
+        return at(1024, head + std::string(28, '\0') + std::string("\0\0\x10\0", 4), 4096);
     };
     const std::string object = elfObject(2048).replace(1024, 4, "H+\x8B\x45");  // code bytes after "H+"
     expectAll({
