@@ -1,8 +1,8 @@
 // Ordinary text and the formats that look like it, through the built kiv_engine.so with the
 // real matcher and its definitions: text libmagic names is "TXT" whatever kind of text it is,
 // and a few bytes that merely look like mail, tar, HFS+ or PHP decide nothing, while the true
-// files of each format (made here by hand after their specifications, or by the archivers and
-// iconv) keep their answers.
+// files of each format (made here after their specifications, or by the archivers and iconv)
+// keep their answers.
 #include <gtest/gtest.h>
 
 #include "tests/engine/e2e/E2eKit.h"
@@ -19,8 +19,7 @@ struct Case {
 
 std::string at(size_t offset, const std::string& bytes, size_t size) {
     std::string b(size, '\0');
-    b.replace(offset, bytes.size(), bytes);
-    return b;
+    return b.replace(offset, bytes.size(), bytes);
 }
 
 // The identification of a 64-bit x86 relocatable object, in a file of the given size.
@@ -33,6 +32,10 @@ class TextAnswers : public e2e::ShippedEngine {
 protected:
     TextAnswers() : ShippedEngine("kiv-text-") {}
     std::string path(const std::string& name) { return (dir_ / "files" / name).string(); }
+    // Runs a shell command in files/ ($1 and $2 are the arguments given).
+    int run(const std::string& command, const std::string& a = "", const std::string& b = "") {
+        return e2e::runTool({"sh", "-c", "cd \"$0\" && " + command, (dir_ / "files").string(), a, b});
+    }
     void expectType(const std::string& file, const char* typeId) {
         const std::string json = e2e::scanJson(file);
         EXPECT_EQ(e2e::jsonValue(json, "typeID"), typeId) << file << "\n" << json;
@@ -45,18 +48,6 @@ protected:
         for (const Case& c : cases) {
             e2e::writeFile(path(c.name), c.bytes);
             expectType(path(c.name), c.typeId);
-        }
-    }
-    // iconv from UTF-8 into each byte order, with and without a byte-order mark.
-    void expectUtf16(const std::string& name, const std::string& text, const char* typeId) {
-        e2e::writeFile(path("plain"), text);
-        e2e::writeFile(path("marked"), "\xEF\xBB\xBF" + text);
-        for (const char* order : {"UTF-16LE", "UTF-16BE"}) {
-            for (const char* source : {"plain", "marked"}) {
-                const std::string out = path(std::string(source) + "-" + order + "-" + name);
-                ASSERT_EQ(e2e::runTool({"iconv", "-f", "UTF-8", "-t", order, "-o", out, path(source)}), 0);
-                expectType(out, typeId);
-            }
         }
     }
 };
@@ -84,14 +75,13 @@ TEST_F(TextAnswers, TextIsTxtAndBinaryStaysData) {
 }
 
 TEST_F(TextAnswers, MailNeedsAMailHeader) {
-    const std::string multipart =
-        "Content-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\nhello\n--b1--\n";
     expectAll({
         {"travis.yml", "language: python\n\npython:\n  - \"3.11\"\n", "TXT"},
         {"team.yml", "organization: Example\n\nmembers:\n  - ann\n", "TXT"},
         {"note.txt", "Date: 2024-05-01\n\nBought milk.\n", "TXT"},
         {"mail.eml", "From: ann@example.org\nTo: bob@example.org\nSubject: hi\n\nHello Bob.\n", "EML"},
-        {"parts.eml", multipart, "EML"},
+        {"parts.eml",
+         "Content-Type: multipart/mixed; boundary=\"b1\"\n\n--b1\nContent-Type: text/plain\n\nhello\n--b1--\n", "EML"},
         {"page.mht",
          "From: <Saved by Blink>\nSubject: page\nMIME-Version: 1.0\nContent-Type: multipart/related; "
          "boundary=\"p\"\n\n--p\nContent-Type: text/html\n\n<html></html>\n--p--\n",
@@ -109,23 +99,21 @@ TEST_F(TextAnswers, TarNeedsItsChecksum) {
 
     e2e::writeFile(path("a.txt"), "hello\n");
     e2e::writeFile(path("empty"), "");
-    const std::string py =
-        "import sys, tarfile\nt = tarfile.open(sys.argv[2], 'w', format=getattr(tarfile, "
-        "sys.argv[1]))\nt.add(sys.argv[3])\nt.close()\n";
-    std::vector<std::vector<std::string>> writers;
-    for (const char* f : {"v7", "oldgnu", "gnu", "ustar", "posix"}) writers.push_back({"tar", "--format", f, "-cf"});
-    for (const char* f : {"v7tar", "ustar", "pax"}) writers.push_back({"bsdtar", "--format", f, "-cf"});
-    for (const char* f : {"USTAR_FORMAT", "GNU_FORMAT", "PAX_FORMAT"}) writers.push_back({"python3", "-c", py, f});
-    writers.push_back({"7za", "a", "-ttar", "-bso0", "-bd"});
+    e2e::writeFile(path("w.py"),
+                   "import sys, tarfile\nt = tarfile.open(sys.argv[2], 'w', format=getattr(tarfile, "
+                   "sys.argv[1]))\nt.add(sys.argv[3])\nt.close()\n");
+    const char* const writers[] = {
+        "tar --format=v7 -cf",       "tar --format=oldgnu -cf", "tar --format=gnu -cf",
+        "tar --format=ustar -cf",    "tar --format=posix -cf",  "bsdtar --format v7tar -cf",
+        "bsdtar --format ustar -cf", "bsdtar --format pax -cf", "python3 w.py USTAR_FORMAT",
+        "python3 w.py GNU_FORMAT",   "python3 w.py PAX_FORMAT", "7za a -ttar -bso0 -bd",
+    };
     int n = 0;
-    for (const auto& writer : writers) {
+    for (const char* writer : writers) {
         // A V7 archive whose first member is empty has only its checksum to show.
         for (const char* member : {"a.txt", "empty"}) {
             const std::string out = path("made" + std::to_string(n++) + ".tar");
-            std::vector<std::string> cmd = {"sh", "-c", "cd \"$0\" && exec \"$@\"", (dir_ / "files").string()};
-            cmd.insert(cmd.end(), writer.begin(), writer.end());
-            cmd.insert(cmd.end(), {out, member});
-            ASSERT_EQ(e2e::runTool(cmd), 0) << cmd[4] << " " << cmd[6];
+            ASSERT_EQ(run(std::string(writer) + " \"$1\" \"$2\"", out, member), 0) << writer;
             expectType(out, "TAR");
         }
     }
@@ -138,7 +126,6 @@ TEST_F(TextAnswers, DefinitionsAndProbesSayWhatTheyMean) {
         const std::string head = std::string(sigVersion, 4) + std::string("\0\0\x01\0", 4) + "10.0";
         return at(1024, head + std::string(28, '\0') + std::string("\0\0\x10\0", 4), 4096);
     };
-    const std::string object = elfObject(2048).replace(1024, 4, "H+\x8B\x45");  // code bytes after "H+"
     expectAll({
         {"exif.pl", "#!/usr/bin/perl -w\nuse strict;\nmy $php = '<?php echo 1; ?>';\nprint \"$php\\n\";\n", "TXT"},
         {"cli.php", "#!/usr/bin/php\n<?php\necho \"hi\\n\";\n", "PHP"},
@@ -146,23 +133,26 @@ TEST_F(TextAnswers, DefinitionsAndProbesSayWhatTheyMean) {
         {"hello.ps1", "#!/usr/bin/env pwsh\nWrite-Host \"Hello\"\nGet-ChildItem | Sort-Object Length\n", "PS1"},
         {"volume.hfs", volume("H+\0\x04"), "HFS"},
         {"volume.hfsx", volume("HX\0\x05"), "HFS"},
-        {"object.o", object, "data"},
+        {"object.o", elfObject(2048).replace(1024, 4, "H+\x8B\x45"), "data"},  // code bytes after "H+"
         {"comment.dxf",
          "999\ndxfrw 0.6.3\n  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1021\n  9\n$HANDSEED\n  5\n20000\n"
          "  0\nENDSEC\n  0\nEOF\n",
          "DXF"},
     });
-    expectUtf16(
-        "drawing.svg",
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">\n  <rect width=\"5\"/>\n</svg>\n",
-        "SVG");
-    // HTML in UTF-16 keeps its id where libmagic names it (with a byte-order mark).
-    const std::string html = "<!DOCTYPE html>\n<html><head><title>t</title></head><body><p>hi</p></body></html>\n";
-    e2e::writeFile(path("page.html"), "\xEF\xBB\xBF" + html);
-    for (const char* order : {"UTF-16LE", "UTF-16BE"}) {
-        const std::string out = path(std::string("page-") + order + ".html");
-        ASSERT_EQ(e2e::runTool({"iconv", "-f", "UTF-8", "-t", order, "-o", out, path("page.html")}), 0);
-        expectType(out, "HTML");
+    // iconv into both byte orders: SVG without an XML declaration, with and without a byte-order
+    // mark, and HTML with one.
+    const std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"9\">\n  <rect width=\"5\"/>\n</svg>\n";
+    const std::string html = "<!DOCTYPE html>\n<html><head><title>t</title></head><body>hi</body></html>\n";
+    const std::pair<const char*, std::string> sources[] = {
+        {"SVG", svg}, {"SVG", "\xEF\xBB\xBF" + svg}, {"HTML", "\xEF\xBB\xBF" + html}};
+    int n = 0;
+    for (const auto& [typeId, text] : sources) {
+        const std::string source = "utf8-" + std::to_string(n++);
+        e2e::writeFile(path(source), text);
+        for (const char* order : {"UTF-16LE", "UTF-16BE"}) {
+            ASSERT_EQ(run("iconv -f UTF-8 -t \"$1\" \"$2\" > \"$1-$2\"", order, source), 0);
+            expectType(path(std::string(order) + "-" + source), typeId);
+        }
     }
 }
 #endif
