@@ -71,6 +71,11 @@ constexpr MediaRow kMediaRows[] = {
     {MEDIA_CONTAINER_MPEG, "MPEG", "video/mpeg", "mpe,mpg,mpeg,m1v,m2v,m2p"},
 };
 
+// libmagic's description of HTML in UTF-16 with a byte-order mark, either byte order.
+bool isUtf16HtmlDescription(const std::string& description) {
+    return description.rfind("HTML document, Unicode text, UTF-16, ", 0) == 0;
+}
+
 bool isMediaAnswer(const Outcome& r) {
     if (isOneOf(r.typeId, kMediaTypeIds)) return true;
     if (r.typeId == "DAT" && has(r.mime, "video/x-mpeg")) return true;
@@ -143,7 +148,7 @@ void applyRules(const ByteSource& src, Outcome& r) {
     }
     if (r.typeId == "HTML") {
         // The text stage is the authority on HTML; only the UTF-16 form it cannot read stays.
-        if (r.description == "HyperText Markup Language (UTF-16)")
+        if (r.description == "HyperText Markup Language (UTF-16)" || isUtf16HtmlDescription(r.description))
             set(r, "HTML", "text/html", "htm,html");
         else
             set(r, "TXT", "text/plain", "");
@@ -176,8 +181,9 @@ void applyRules(const ByteSource& src, Outcome& r) {
         }
         return;
     }
-    if (r.typeId == "TXT" && hasAny(r.mime, kPlainTextMimes)) {
-        r.mime = "text/plain";
+    if (r.typeId == "TXT") {
+        // Other text (a script, JSON) keeps libmagic's own type; no text lists extensions.
+        if (hasAny(r.mime, kPlainTextMimes)) r.mime = "text/plain";
         r.extensions = "";
         r.description = FileTypeDescription.at(r.typeId);
         return;

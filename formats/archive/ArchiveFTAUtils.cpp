@@ -102,11 +102,12 @@ const std::vector<ArchiveSignature>& GetArchiveSignatures() {
         {"0x55, 0xAA", 510, ARCHIVE_MBR, S},
         {"0x63, 0x6F, 0x6E, 0x65, 0x63, 0x74, 0x69, 0x78", 512, ARCHIVE_VHD, E},  // "conectix" footer
         {"0x50, 0x4B, 0x53, 0x70, 0x58", 526, ARCHIVE_ZIP, S},                    // "PKSpX"
-        {"0x48, 0x2B", 1024, ARCHIVE_HFS, S},                                     // "H+"
-        {"0x48, 0x58", 1024, ARCHIVE_HFS, S},                                     // "HX"
-        {"0x57, 0x69, 0x6E, 0x5A, 0x69, 0x70", 29152, ARCHIVE_EXE_WINZIP, S},     // "WinZip"
-        {"0x43, 0x44, 0x30, 0x30, 0x31", 32769, ARCHIVE_ISO, S},                  // "CD001"
-        {"0x42, 0x45, 0x41, 0x30", 32769, ARCHIVE_UDF_ISO, S},                    // "BEA0"
+        // HFS+ and HFSX volume headers: the signature, then the big-endian version 4 or 5.
+        {"0x48, 0x2B, 0x00, 0x04", 1024, ARCHIVE_HFS, S},                      // "H+"
+        {"0x48, 0x58, 0x00, 0x05", 1024, ARCHIVE_HFS, S},                      // "HX"
+        {"0x57, 0x69, 0x6E, 0x5A, 0x69, 0x70", 29152, ARCHIVE_EXE_WINZIP, S},  // "WinZip"
+        {"0x43, 0x44, 0x30, 0x30, 0x31", 32769, ARCHIVE_ISO, S},               // "CD001"
+        {"0x42, 0x45, 0x41, 0x30", 32769, ARCHIVE_UDF_ISO, S},                 // "BEA0"
         {"0x43, 0x44, 0x30, 0x30, 0x31", 34817, ARCHIVE_ISO, S},
         {"0x43, 0x44, 0x30, 0x30, 0x31", 36865, ARCHIVE_ISO, S},
     };

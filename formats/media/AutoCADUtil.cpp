@@ -29,6 +29,8 @@ constexpr int kDxfVersionLines = 3;
 // After "ENDSEC": that line and the next section's 0 SECTION 2 <name> 0.
 constexpr int kDxfNextSectionLines = 6;
 constexpr char kDxfHeaderStart[] = "0SECTION2HEADER9";
+// Group code of a comment; its value is the next line.
+constexpr char kDxfCommentGroup[] = "999";
 
 // Release texts of bytes 2-5 that follow "AC", in code order from DWG_AC1_50.
 constexpr const char* kDwgReleases[] = {"1.50", "2.10", "1002", "1003", "1004", "1006", "1009", "1012",
@@ -163,12 +165,19 @@ bool AutoCADUtil::gatherDXFText(const kiv::ByteSource& src, char (&block)[kBlock
     // come before $ACADVER.
     int budget = kDxfSectionLines;
     std::string gathered;
+    bool commentText = false;
     for (;;) {
         if (status == Status::End) break;
         if (status == Status::OverBudget) return false;
         if (status == Status::TooLong) return false;  // not a DXF: group codes and values are short
-        if (!line.empty()) {
-            if (budget < 1 && gathered == kDxfHeaderStart && line != "ENDSEC") {
+        if (commentText) {
+            commentText = false;  // the comment's own line, whatever it holds
+        } else if (!line.empty()) {
+            if (gathered.empty() && line == kDxfCommentGroup) {
+                // Writers may open the file with comment groups (a library names itself) before
+                // the first section.
+                commentText = true;
+            } else if (budget < 1 && gathered == kDxfHeaderStart && line != "ENDSEC") {
                 if (line == "$ACADVER") {
                     budget = kDxfVersionLines;
                     break;

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -133,5 +134,32 @@ inline fs::path layOutWorkDir(const std::string& prefix) {
     writeFile(dir / "database" / "qrix" / "QrixDefs.QXD", "def\n");
     return dir;
 }
+
+#ifdef KIV_QRIXLIB
+// The engine as shipped: a working directory laid out like run/ with the real matcher, its
+// definitions and 7za, entered, and the engine started, for each test.
+class ShippedEngine : public ::testing::Test {
+protected:
+    explicit ShippedEngine(std::string prefix) : prefix_(std::move(prefix)) {}
+    void SetUp() override {
+        ASSERT_NE(engine().handle, nullptr) << dlerror();
+        old_ = fs::current_path();
+        dir_ = layOutWorkDir(prefix_);
+        fs::copy_file(KIV_QRIXLIB, dir_ / "libQrixLib.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(KIV_QRIXDEFS, dir_ / "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
+        fs::copy_file(KIV_7ZA_BINARY, dir_ / "7za");
+        fs::current_path(dir_);
+        ASSERT_EQ(engine().init(), 0);
+    }
+    void TearDown() override {
+        engine().deinit();
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+
+    std::string prefix_;
+    fs::path dir_, old_;
+};
+#endif
 
 }  // namespace e2e

@@ -27,23 +27,9 @@ std::string conformanceFile(const std::string& name) {
     return std::string(KIV_SOURCE_DIR) + "/tests/conformance/files/" + name;
 }
 
-class CheckedFile : public ::testing::Test {
+class CheckedFile : public e2e::ShippedEngine {
 protected:
-    void SetUp() override {
-        ASSERT_NE(engine().handle, nullptr) << dlerror();
-        old_ = fs::current_path();
-        dir_ = e2e::layOutWorkDir("kiv-checked-");
-        fs::copy_file(KIV_QRIXLIB, dir_ / "libQrixLib.so", fs::copy_options::overwrite_existing);
-        fs::copy_file(KIV_QRIXDEFS, dir_ / "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
-        fs::copy_file(KIV_7ZA_BINARY, dir_ / "7za");
-        fs::current_path(dir_);
-        ASSERT_EQ(engine().init(), 0);
-    }
-    void TearDown() override {
-        engine().deinit();
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
+    CheckedFile() : ShippedEngine("kiv-checked-") {}
 
     std::string scan(const fs::path& p) { return e2e::scanJson(p); }
     // Places a copy of source at files/<name> (directories made as needed).
@@ -72,7 +58,6 @@ protected:
         return copy.string();
     }
 
-    fs::path dir_, old_;
     int plainCount_ = 0;
 };
 
