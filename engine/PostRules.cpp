@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/EngineDetectors.h"
+#include "engine/Families.h"
 #include "engine/TypeTables.h"
 
 using kiv::ByteSource;

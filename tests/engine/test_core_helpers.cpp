@@ -10,11 +10,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/ByteSignatures.h"
 #include "engine/ByteSource.h"
 #include "engine/ByteUtils.h"
 #include "engine/CommonUtils.h"
 #include "engine/TypeTables.h"
-#include "tests/engine/CountingSource.h"
+#include "tests/engine/CoreTestKit.h"
 
 using kiv::ByteSource;
 using kiv::FileByteSource;
@@ -342,4 +343,30 @@ TEST(TypeTables, FirstPairOfAKeyWins) {
     EXPECT_EQ(DWGVersionDescription.size(), 19u);
     EXPECT_EQ(DXFVersionDescription.size(), 14u);
     EXPECT_EQ(DWFVersionDescription.size(), 23u);
+}
+
+TEST(SignatureTables, HexTextAndRows) {
+    using V = std::vector<uint8_t>;
+    EXPECT_EQ(FileSignature::parseHexText("0x43 0x44 0x30 0x30 0x31"), (V{0x43, 0x44, 0x30, 0x30, 0x31}));
+    EXPECT_EQ(FileSignature::parseHexText("0x43, 0x44,0x30 ,0x30\t0x31"), (V{0x43, 0x44, 0x30, 0x30, 0x31}));
+    EXPECT_EQ(FileSignature::parseHexText("0xFD 0xxx 0X0e ff 0x123 7g zz 0x"), (V{0xFD, 0x0E, 0xFF, 0x23, 0x07}));
+    EXPECT_TRUE(FileSignature::parseHexText(" ,, ").empty());
+
+    kivtest::buildSignatureTables();
+    ASSERT_EQ(isoSignatures.size(), 3u);
+    EXPECT_EQ(isoSignatures[2].offset, 36865u);
+    const std::vector<FileSignature>& rows = fallBackSignatures.at("MSOFFICE");
+    ASSERT_EQ(rows.size(), 28u);
+    EXPECT_EQ(rows[0].bytes.size(), 8u);
+    EXPECT_EQ(rows[0].offset, 0u);
+    EXPECT_EQ(rows[27].bytes, (V{0xFD, 0xFF, 0xFF, 0xFF, 0x00, 0x04, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(rows[27].description, "Windows Thumbnail Database");
+    EXPECT_EQ(rows[1].description, FileTypeDescription.at("DOC"));
+    for (size_t i = 1; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].offset, 512u) << i;
+        EXPECT_FALSE(rows[i].bytes.empty()) << i;
+        if (i < 27) {
+            EXPECT_EQ(rows[i].description, FileTypeDescription.at(rows[i].typeId)) << i;
+        }
+    }
 }

@@ -2,7 +2,7 @@
 // extraction through 7za, on byte-written archives and on ones made by zip and python3.
 #include "ArchiveTestKit.h"
 #include "engine/Limits.h"
-#include "tests/engine/CountingSource.h"
+#include "tests/engine/CoreTestKit.h"
 
 using namespace kit;
 

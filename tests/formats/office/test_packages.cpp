@@ -2,9 +2,11 @@
 // content-type decisions, XPS, and members that need a password. Packages come from
 //   /usr/bin/python3 tests/formats/office/fixtures/make_packages.py OUTDIR
 // and the office suite's files from tests/formats/office/fixtures/make.sh packages.
-#include "tests/engine/detectors/DetectorTestKit.h"
+#include "formats/office/OfficePackages.h"
+#include "tests/formats/office/PackageFixtures.h"
 
-using namespace dettest;
+using namespace kit;
+using pkgtest::realFile;
 
 namespace {
 
@@ -117,4 +119,19 @@ TEST(OfficeOpenXml, HeaderTestsOnTruncatedAndForeignBytes) {
     EXPECT_EQ(classifyOfficeFileType(inMemory), MSOFFICE_NONE);
     EXPECT_EQ(determineXPSFamilyType(inMemory), MSOFFICE_NONE);
     EXPECT_EQ(classifyOfficeFileType("/no/such/file", 0), MSOFFICE_NONE);
+}
+
+// Every code, known or not, gives a row whose type id has a description (a missing one would
+// fail the whole scan), and only the encrypted codes set the flag.
+TEST(OpenDocument, EveryCodeGivesADescribedRow) {
+    for (int code = 0; code <= 255; ++code) {
+        Result odf;
+        adjustOpenDocumentTypes(static_cast<uint8_t>(code), odf.typeId, odf.mime, odf.extensions, odf.description,
+                                odf.encrypted);
+        EXPECT_EQ(odf.description, FileTypeDescription.at(odf.typeId)) << code;
+        EXPECT_EQ(odf.encrypted, code >= 6 && code <= 10) << code;
+        if (code == 1 || code > 10) {
+            EXPECT_EQ(odf.typeId, "ODT/ODS/ODP/OTT") << code;
+        }
+    }
 }

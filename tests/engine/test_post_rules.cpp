@@ -3,9 +3,11 @@
 #include <stdexcept>
 
 #include "engine/PostRules.h"
-#include "tests/engine/detectors/DetectorTestKit.h"
+#include "tests/engine/CoreTestKit.h"
+#include "tests/formats/archive/ArchiveTestKit.h"
 
-using namespace dettest;
+using namespace kit;
+using kivtest::buildSignatureTables;
 
 namespace {
 
