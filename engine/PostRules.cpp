@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/Families.h"
+#include "engine/ResultRow.h"
 #include "engine/TypeTables.h"
 
 using kiv::ByteSource;
@@ -52,13 +53,7 @@ constexpr const char* kMediaMimes[] = {"video/3gpp2", "video/3gpp",   "video/qui
 constexpr const char* kPlainTextMimes[] = {"text/plain", "text/html", "text/x-c",
                                            "text/x-tex", "text/csv",  "application/octet-stream"};
 
-struct MediaRow {
-    MediaContainerFileType code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-constexpr MediaRow kMediaRows[] = {
+constexpr kiv::ResultRow<MediaContainerFileType> kMediaRows[] = {
     {MEDIA_CONTAINER_3GP, "3GP", "video/3gpp", "3gp"},
     {MEDIA_CONTAINER_3G2, "3G2", "video/3gpp2", "3g2"},
     {MEDIA_CONTAINER_M4A, "M4A/M4R", "audio/x-m4a", "m4a,m4r,mp4"},
@@ -175,10 +170,8 @@ void applyRules(const ByteSource& src, Outcome& r) {
         return;
     }
     if (isMediaAnswer(r)) {
-        const MediaContainerFileType code = determineMediaContainerType(src);
-        for (const MediaRow& row : kMediaRows) {
-            if (row.code == code) set(r, row.typeId, row.mime, row.extensions);
-        }
+        const auto* row = kiv::findRow(kMediaRows, determineMediaContainerType(src));
+        if (row != nullptr) kiv::writeRow(*row, r.typeId, r.mime, r.extensions, r.description);
         return;
     }
     if (r.typeId == "TXT") {

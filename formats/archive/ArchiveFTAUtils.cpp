@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/ByteUtils.h"
+#include "engine/ResultRow.h"
 #include "engine/TypeTables.h"
 #include "formats/archive/ArchiveRead.h"
 
@@ -210,14 +211,7 @@ ArchiveType ArchiveFTAUtils::isArchive(const ByteSource& src) {
 
 namespace {
 
-struct ArchiveResult {
-    ArchiveType code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-
-const ArchiveResult kResults[] = {
+constexpr kiv::ResultRow<ArchiveType> kResults[] = {
     {ARCHIVE_ZIP, "ZIP", "application/zip", "zip,zipx"},
     {ARCHIVE_EXE_PKLITE, "EXE", "application/x-compressed", "exe,sfx"},
     {ARCHIVE_7Z, "7Z", "application/x-7z-compressed", "7z"},
@@ -260,24 +254,14 @@ const ArchiveResult kResults[] = {
     {ARCHIVE_SPLIT_ARC, "SPLIT_ARC", "application/vnd.rar", ""},
     {ARCHIVE_PIM, "PIM", "application/pim", "pim"},
 };
+// Interim and unknown codes.
+constexpr kiv::ResultRow<ArchiveType> kNoArchive = {ARCHIVE_NONE, "data", "application/octet-stream", ""};
 
 }  // namespace
 
 void ArchiveFTAUtils::adjustArchiveTypes(ArchiveType code, std::string& typeId, std::string& mime,
                                          std::string& extensions, std::string& description) {
-    typeId = "data";
-    mime = "application/octet-stream";
-    extensions = "";
-    for (const ArchiveResult& r : kResults) {
-        if (r.code == code) {
-            typeId = r.typeId;
-            mime = r.mime;
-            extensions = r.extensions;
-            break;
-        }
-    }
-    auto it = FileTypeDescription.find(typeId);
-    description = it != FileTypeDescription.end() ? it->second : std::string();
+    kiv::writeRow(kiv::rowFor(kResults, code, kNoArchive), typeId, mime, extensions, description);
 }
 
 bool ArchiveFTAUtils::isArchiveFileType(const std::string& typeId) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/ByteUtils.h"
+#include "engine/ResultRow.h"
 #include "engine/TypeTables.h"
 #include "formats/archive/ZipArchive.h"
 #include "formats/text/HTMLReader.h"
@@ -42,14 +43,7 @@ constexpr const char* mimeVSSM = "application/vnd.ms-visio.stencil.macroEnabled"
 constexpr const char* mimeVSTX = "application/vnd.ms-visio.template";
 constexpr const char* mimeVSTM = "application/vnd.ms-visio.template.macroEnabled";
 
-struct ResultRow {
-    MsOfficeTypes code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-
-constexpr ResultRow kResults[] = {
+constexpr kiv::ResultRow<MsOfficeTypes> kResults[] = {
     {MSOFFICE_DOCX, "DOCX", mimeDOCX, "docx"},
     {MSOFFICE_DOCM, "DOCM", mimeDOCM, "docm"},
     {MSOFFICE_DOTM, "DOTM", mimeDOTM, "dotm"},
@@ -76,6 +70,8 @@ constexpr ResultRow kResults[] = {
     {MSOFFICE_VSTM, "VSTM", mimeVSTM, "vstm"},
     {MSOFFICE_ZIP_ENCRYPTED, "ZIP-ENCRYPTED", "application/zip", "zip,zipx"},
 };
+// Codes without a row of their own: a plain ZIP archive.
+constexpr kiv::ResultRow<MsOfficeTypes> kPlainZip = {MSOFFICE_NONE, "ZIP", "application/zip", "zip,zipx"};
 
 struct ContentTypeRow {
     const char* contentType;
@@ -280,17 +276,6 @@ MsOfficeTypes MSOffice2007::checkOfficeType(const ByteSource& src) {
 
 void MSOffice2007::adjustMsOfficeTypes(MsOfficeTypes type, std::string& typeId, std::string& mime,
                                        std::string& extensions, std::string& description, bool& encrypted) {
-    for (const ResultRow& row : kResults) {
-        if (row.code != type) continue;
-        typeId = row.typeId;
-        mime = row.mime;
-        extensions = row.extensions;
-        description = FileTypeDescription.at(typeId);
-        if (type == MSOFFICE_ZIP_ENCRYPTED) encrypted = true;
-        return;
-    }
-    typeId = "ZIP";
-    mime = "application/zip";
-    extensions = "zip,zipx";
-    description = FileTypeDescription.at(typeId);
+    kiv::writeRow(kiv::rowFor(kResults, type, kPlainZip), typeId, mime, extensions, description);
+    if (type == MSOFFICE_ZIP_ENCRYPTED) encrypted = true;
 }

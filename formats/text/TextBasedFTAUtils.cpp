@@ -4,6 +4,7 @@
 
 #include "engine/ByteSource.h"
 #include "engine/ByteUtils.h"
+#include "engine/ResultRow.h"
 #include "engine/TypeTables.h"
 #include "formats/text/CalendarReader.h"
 #include "formats/text/HTMLReader.h"
@@ -13,20 +14,20 @@ namespace {
 
 // HTML element names, lower case.
 constexpr std::string_view kHtmlTagNames[] = {
-    "!doctype", "a",        "abbr",     "acronym",  "address",    "applet",   "area",     "article", "aside",
-    "audio",    "b",        "base",     "basefont", "bdi",        "bdo",      "big",      "blockquote",
-    "body",     "br",       "button",   "canvas",   "caption",    "center",   "cite",     "code",    "col",
-    "colgroup", "datalist", "dd",       "del",      "details",    "dfn",      "dialog",   "dir",     "div",
-    "dl",       "dt",       "em",       "embed",    "fieldset",   "figcaption", "figure", "font",    "footer",
-    "form",     "frame",    "frameset", "h1",       "h2",         "h3",       "h4",       "h5",      "h6",
-    "head",     "header",   "hr",       "html",     "i",          "iframe",   "img",      "input",   "ins",
-    "kbd",      "label",    "legend",   "li",       "link",       "main",     "map",      "mark",    "menu",
-    "menuitem", "meta",     "meter",    "nav",      "noframes",   "noscript", "object",   "ol",      "optgroup",
-    "o:p",      "option",   "output",   "p",        "param",      "picture",  "pre",      "progress", "q",
-    "rp",       "rt",       "ruby",     "s",        "samp",       "script",   "section",  "select",  "small",
-    "source",   "span",     "strike",   "strong",   "style",      "sub",      "summary",  "sup",     "table",
-    "tbody",    "td",       "textarea", "tfoot",    "th",         "thead",    "time",     "title",   "tr",
-    "track",    "tt",       "u",        "ul",       "var",        "video",    "wbr",      "b:if",    "b:else",
+    "!doctype", "a",        "abbr",   "acronym",  "address",    "applet",  "area",     "article",    "aside",
+    "audio",    "b",        "base",   "basefont", "bdi",        "bdo",     "big",      "blockquote", "body",
+    "br",       "button",   "canvas", "caption",  "center",     "cite",    "code",     "col",        "colgroup",
+    "datalist", "dd",       "del",    "details",  "dfn",        "dialog",  "dir",      "div",        "dl",
+    "dt",       "em",       "embed",  "fieldset", "figcaption", "figure",  "font",     "footer",     "form",
+    "frame",    "frameset", "h1",     "h2",       "h3",         "h4",      "h5",       "h6",         "head",
+    "header",   "hr",       "html",   "i",        "iframe",     "img",     "input",    "ins",        "kbd",
+    "label",    "legend",   "li",     "link",     "main",       "map",     "mark",     "menu",       "menuitem",
+    "meta",     "meter",    "nav",    "noframes", "noscript",   "object",  "ol",       "optgroup",   "o:p",
+    "option",   "output",   "p",      "param",    "picture",    "pre",     "progress", "q",          "rp",
+    "rt",       "ruby",     "s",      "samp",     "script",     "section", "select",   "small",      "source",
+    "span",     "strike",   "strong", "style",    "sub",        "summary", "sup",      "table",      "tbody",
+    "td",       "textarea", "tfoot",  "th",       "thead",      "time",    "title",    "tr",         "track",
+    "tt",       "u",        "ul",     "var",      "video",      "wbr",     "b:if",     "b:else",
 };
 // The VML marker tag.
 constexpr std::string_view kVmlTagNames[] = {"v:shapetype"};
@@ -125,12 +126,11 @@ const std::set<std::string> TextBasedFTAUtils::setHtmlTag = toSet(kHtmlTagNames,
 const std::set<std::string> TextBasedFTAUtils::setVMLTag = toSet(kVmlTagNames, std::size(kVmlTagNames));
 
 const std::set<std::string> TextBasedFTAUtils::setXMLBasedExt = {
-    "3dml", "abw",  "aiml", "apml",   "atom",   "ficml",     "gml",     "gpx",  "htm",   "html", "jnlp", "kml",
-    "lxfml", "musicxml", "mxl", "ova", "ovf",   "rdf",       "rels",    "resx", "rss",   "scrivx", "sgml",
-    "smil", "svg",  "vml",  "x3dv",   "xaml",   "xht",       "xhtml",   "xml",  "xsd",   "xspf", "xul",  "zir",
-    "1st",  "apt",  "asc",  "cfg",    "cnf",    "conf",      "config",  "css",  "err",   "faq",  "fodt", "ini",
-    "log",  "me",   "note", "now",    "plain",  "readme",    "text",    "tmp",  "txt",   "unx",  "classpath",
-    "project",
+    "3dml",  "abw",      "aiml", "apml",  "atom",   "ficml",  "gml",  "gpx",  "htm",  "html",      "jnlp",    "kml",
+    "lxfml", "musicxml", "mxl",  "ova",   "ovf",    "rdf",    "rels", "resx", "rss",  "scrivx",    "sgml",    "smil",
+    "svg",   "vml",      "x3dv", "xaml",  "xht",    "xhtml",  "xml",  "xsd",  "xspf", "xul",       "zir",     "1st",
+    "apt",   "asc",      "cfg",  "cnf",   "conf",   "config", "css",  "err",  "faq",  "fodt",      "ini",     "log",
+    "me",    "note",     "now",  "plain", "readme", "text",   "tmp",  "txt",  "unx",  "classpath", "project",
 };
 
 namespace {
@@ -301,14 +301,7 @@ TextBasedType decideMarkup(const MarkupSummary& s) {
     return s.hasVml() && s.rootElement() == "xml" ? TEXT_VML : TEXT_XML;
 }
 
-struct ResultRow {
-    TextBasedType code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-
-constexpr ResultRow kResultRows[] = {
+constexpr kiv::ResultRow<TextBasedType> kResultRows[] = {
     {TEXT_AIML, "AIML", "application/aiml+xml", "aiml,xml"},
     {TEXT_ATOM, "ATOM", "application/atom+xml", "atom,xml"},
     {TEXT_GPX, "GPX", "application/gpx+xml", "gpx,xml"},
@@ -327,7 +320,7 @@ constexpr ResultRow kResultRows[] = {
     {TEXT_DAE, "DAE", "model/vnd.collada+xml", "dae"},
     {TEXT_VDX, "VDX", "application/visio", "vdx"},
 };
-constexpr ResultRow kPlainTextRow = {TEXT_NONE, "TXT", "text/plain", "txt"};
+constexpr kiv::ResultRow<TextBasedType> kPlainTextRow = {TEXT_NONE, "TXT", "text/plain", "txt"};
 
 }  // namespace
 
@@ -419,12 +412,5 @@ TextBasedType TextBasedFTAUtils::checkTextMIMEComponent(const std::string& path)
 
 void TextBasedFTAUtils::adjustTextBasedTypes(TextBasedType type, std::string& typeId, std::string& mimeType,
                                              std::string& extensions, std::string& description) {
-    const ResultRow* row = &kPlainTextRow;
-    for (const ResultRow& r : kResultRows) {
-        if (r.code == type) row = &r;
-    }
-    typeId = row->typeId;
-    mimeType = row->mime;
-    description = FileTypeDescription.at(typeId);
-    extensions = row->extensions;
+    kiv::writeRow(kiv::rowFor(kResultRows, type, kPlainTextRow), typeId, mimeType, extensions, description);
 }
