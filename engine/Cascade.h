@@ -16,9 +16,6 @@ struct CascadeStep {
     bool (*decide)(const ByteSource& src, DetectionResult& result);
 };
 
-// The steps in cascade order.
-const CascadeStep* cascadeSteps(size_t& count);
-
 // Runs the cascade. True when a step decided; its name goes to *decidedBy when given.
 bool runCascade(const ByteSource& src, DetectionResult& result, const char** decidedBy = nullptr);
 

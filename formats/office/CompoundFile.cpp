@@ -51,7 +51,6 @@ size_t CFStreamSource::doRead(uint64_t off, void* dst, size_t n) const {
     return static_cast<size_t>(std::max(got, 0));
 }
 
-uint16_t DirEntryData::nameLength() const { return u16At(bytes, kSize, 0x40); }
 uint32_t DirEntryData::leftSibling() const { return u32At(bytes, kSize, 0x44); }
 uint32_t DirEntryData::rightSibling() const { return u32At(bytes, kSize, 0x48); }
 uint32_t DirEntryData::child() const { return u32At(bytes, kSize, 0x4C); }
