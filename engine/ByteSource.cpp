@@ -13,38 +13,28 @@
 namespace kiv {
 
 size_t findBytes(const void* hay, size_t size, const void* needle, size_t n) {
-    if (n == 0) return 0;
+    return findBytes(hay, size, Needle(needle, n));
+}
+
+size_t rfindBytes(const void* hay, size_t size, const Needle& needle) {
+    const size_t n = needle.size;
     if (n > size) return SIZE_MAX;
+    if (n == 0) return size;
     const auto* h = static_cast<const uint8_t*>(hay);
-    const auto* nd = static_cast<const uint8_t*>(needle);
-    // memchr to each candidate last byte, then a compare of the bytes before it: memchr stops
-    // at the match, where a sanitizer's memmem checks the whole haystack on every call (which
-    // made the tag walk quadratic there). Matches of one length end in the order they start.
-    const size_t lead = n - 1;
-    for (size_t from = lead; from < size;) {
-        const void* hit = std::memchr(h + from, nd[lead], size - from);
+    // From the top: the places of the rare byte, in the reverse order of the matches.
+    const size_t k = needle.rare;
+    for (size_t limit = size - n + k + 1; limit > k;) {
+        const void* hit = memrchr(h + k, needle.at(k), limit - k);
         if (hit == nullptr) return SIZE_MAX;
-        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - h) - lead;
-        if (lead == 0 || std::memcmp(h + at, nd, lead) == 0) return at;
-        from = at + lead + 1;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - h) - k;
+        if (std::memcmp(h + at, needle.bytes, n) == 0) return at;
+        limit = at + k;
     }
     return SIZE_MAX;
 }
 
 size_t rfindBytes(const void* hay, size_t size, const void* needle, size_t n) {
-    if (n > size) return SIZE_MAX;
-    if (n == 0) return size;
-    const auto* h = static_cast<const uint8_t*>(hay);
-    const auto* nd = static_cast<const uint8_t*>(needle);
-    // From the top: memrchr to each candidate first byte, then a compare of the rest.
-    for (size_t limit = size - n + 1; limit > 0;) {
-        const void* hit = memrchr(h, nd[0], limit);
-        if (hit == nullptr) return SIZE_MAX;
-        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - h);
-        if (std::memcmp(h + at + 1, nd + 1, n - 1) == 0) return at;
-        limit = at;
-    }
-    return SIZE_MAX;
+    return rfindBytes(hay, size, Needle(needle, n));
 }
 
 bool ByteView::startsWithAt(size_t off, const void* pattern, size_t n) const {
@@ -160,19 +150,21 @@ bool WindowReader::readOn(uint64_t hold, uint64_t kept, uint64_t to, bool growin
     return got > kept;
 }
 
-uint64_t WindowReader::find(const void* needle, size_t n, uint64_t from, uint64_t to, uint64_t keep) {
+uint64_t WindowReader::find(const Needle& needle, uint64_t from, uint64_t to, uint64_t keep) {
+    const size_t n = needle.size;
     if (from > std::min(to, end_) || std::min(to, end_) - from < n) return npos;
     if (n == 0) return from;
     uint64_t found = npos;
     walk(from, to, n - 1, keep, [&](const uint8_t* p, size_t count, uint64_t at) {
-        const size_t k = findBytes(p, count, needle, n);
+        const size_t k = findBytes(p, count, needle);
         if (k != SIZE_MAX) found = at + k;
         return k == SIZE_MAX;
     });
     return found;
 }
 
-uint64_t WindowReader::rfind(const void* needle, size_t n, uint64_t from, uint64_t to) {
+uint64_t WindowReader::rfind(const Needle& needle, uint64_t from, uint64_t to) {
+    const size_t n = needle.size;
     to = std::min(to, end_);
     if (from > to || to - from < n) return npos;
     if (n == 0) return to;
@@ -182,7 +174,7 @@ uint64_t WindowReader::rfind(const void* needle, size_t n, uint64_t from, uint64
         const uint64_t lo = hi - std::min(hi - from, chunk);
         size_t got = 0;
         const uint8_t* p = view(lo, static_cast<size_t>(hi - lo), got);
-        const size_t k = rfindBytes(p, got, needle, n);
+        const size_t k = rfindBytes(p, got, needle);
         if (k != SIZE_MAX) return lo + k;
         if (lo == from || got < hi - lo) return npos;
         hi = lo + n - 1;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,10 +16,80 @@
 
 namespace kiv {
 
-// The one byte search: the first (last) occurrence of needle in hay, as an offset; SIZE_MAX
-// when absent; an empty needle is found at 0 (at the end). It stops at the match, reading
-// nothing beyond it: the tag walk searches from every tag over the rest of a window.
+namespace detail {
+// How common a byte is in the files the engine searches (text, markup, documents), rarest
+// lowest.
+struct ByteRanks {
+    uint8_t of[256];
+    constexpr ByteRanks() : of{} {
+        for (int i = 0; i < 256; ++i) {
+            const char c = static_cast<char>(i);
+            uint8_t r = 10;                      // control bytes and bytes of 0x80 and above
+            if (i >= 0x21 && i <= 0x7E) r = 50;  // punctuation
+            if (i >= 'A' && i <= 'Z') r = 60;
+            if (i >= '0' && i <= '9') r = 80;
+            if (c == '-' || c == '/' || c == '.' || c == ',' || c == '(' || c == ')' || c == '<' || c == '=' ||
+                c == '"' || c == ':' || c == ';' || c == '_')
+                r = 100;
+            if (c == '\t' || c == '\n' || c == '\r') r = 120;
+            if (i >= 'a' && i <= 'z') r = 150;
+            if (c == 'e' || c == 't' || c == 'a' || c == 'o' || c == 'i' || c == 'n' || c == 's' || c == 'r') r = 180;
+            if (i == 0) r = 200;
+            if (c == ' ') r = 255;
+            of[i] = r;
+        }
+    }
+};
+inline constexpr ByteRanks kByteRanks;
+}  // namespace detail
+
+// A needle for the byte search, with the byte the search looks for first: the last of its
+// rarest, by a fixed ranking of how common bytes are in text, markup and documents. A search
+// that runs often keeps its needle (as a constant, so that the compiler sees its bytes).
+struct Needle {
+    constexpr Needle(const char* text, size_t n) : bytes(text), size(n), rare(n > 0 ? n - 1 : 0) {
+        for (size_t i = rare; i-- > 0;) {
+            if (rank(bytes[i]) < rank(bytes[rare])) rare = i;
+        }
+    }
+    Needle(const void* p, size_t n) : Needle(static_cast<const char*>(p), n) {}
+    uint8_t at(size_t i) const { return static_cast<uint8_t>(bytes[i]); }
+
+    const char* bytes;
+    size_t size;
+    size_t rare;
+
+private:
+    static constexpr uint8_t rank(char c) { return detail::kByteRanks.of[static_cast<unsigned char>(c)]; }
+};
+
+// The one byte search: the first occurrence of needle in hay, as an offset; SIZE_MAX when
+// absent; an empty needle is found at 0. It looks for the rare byte with memchr and compares
+// the rest there, so it stops at the match and reads nothing beyond it (a sanitizer's memmem
+// checks the whole haystack on every call, which made the tag walk quadratic there) and hops
+// over text that holds the needle's common letters. Inline: the tag walk searches from every
+// tag, and most of those searches end a few bytes on.
+inline size_t findBytes(const void* hay, size_t size, const Needle& needle) {
+    const size_t n = needle.size;
+    if (n == 0) return 0;
+    if (n > size) return SIZE_MAX;
+    const auto* h = static_cast<const uint8_t*>(hay);
+    const size_t k = needle.rare;
+    const size_t stop = size - n + k + 1;  // the rare byte of a match lies below this
+    for (size_t from = k; from < stop;) {
+        const void* hit = std::memchr(h + from, needle.at(k), stop - from);
+        if (hit == nullptr) return SIZE_MAX;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - h) - k;
+        size_t same = 0;
+        while (same < n && h[at + same] == needle.at(same)) ++same;
+        if (same == n) return at;
+        from = at + k + 1;
+    }
+    return SIZE_MAX;
+}
 size_t findBytes(const void* hay, size_t size, const void* needle, size_t n);
+// The last occurrence of needle in hay; SIZE_MAX when absent; an empty needle is found at the end.
+size_t rfindBytes(const void* hay, size_t size, const Needle& needle);
 size_t rfindBytes(const void* hay, size_t size, const void* needle, size_t n);
 
 // A bounded view of bytes; accessors answer false/nullopt instead of reading past the end.
@@ -161,9 +232,15 @@ public:
     }
     // The first occurrence of needle lying wholly in [from, to); npos when there is none before
     // to, the end, or a short read. keep as for walk.
-    uint64_t find(const void* needle, size_t n, uint64_t from, uint64_t to, uint64_t keep = npos);
+    uint64_t find(const Needle& needle, uint64_t from, uint64_t to, uint64_t keep = npos);
+    uint64_t find(const void* needle, size_t n, uint64_t from, uint64_t to, uint64_t keep = npos) {
+        return find(Needle(needle, n), from, to, keep);
+    }
     // The last occurrence of needle lying wholly in [from, to); npos when none.
-    uint64_t rfind(const void* needle, size_t n, uint64_t from, uint64_t to);
+    uint64_t rfind(const Needle& needle, uint64_t from, uint64_t to);
+    uint64_t rfind(const void* needle, size_t n, uint64_t from, uint64_t to) {
+        return rfind(Needle(needle, n), from, to);
+    }
 
 private:
     const uint8_t* refill(uint64_t off, size_t n, size_t& got);

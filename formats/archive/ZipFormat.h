@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/ByteSource.h"
+#include "formats/archive/ArchiveRead.h"
 
 namespace kiv::zip {
 
@@ -67,7 +68,19 @@ struct LocalFileHeader {
     uint16_t fileNameLength = 0;
     uint16_t extraFieldLength = 0;
     // Decodes the 30 header bytes at b.
-    void parse(const uint8_t* b);
+    void parse(const uint8_t* b) {
+        signature = archive::getLE32(b);
+        versionNeeded = archive::getLE16(b + 4);
+        flags = archive::getLE16(b + 6);
+        compression = archive::getLE16(b + 8);
+        modTime = archive::getLE16(b + 10);
+        modDate = archive::getLE16(b + 12);
+        crc32 = archive::getLE32(b + 14);
+        compressedSize = archive::getLE32(b + 18);
+        uncompressedSize = archive::getLE32(b + 22);
+        fileNameLength = archive::getLE16(b + 26);
+        extraFieldLength = archive::getLE16(b + 28);
+    }
 };
 
 // The 46-byte central directory file header, little-endian on disk.
@@ -90,7 +103,25 @@ struct CentralDirFileHeader {
     uint32_t externalAttributes = 0;
     uint32_t localHeaderOffset = 0;
     // Decodes the 46 header bytes at b.
-    void parse(const uint8_t* b);
+    void parse(const uint8_t* b) {
+        signature = archive::getLE32(b);
+        versionMadeBy = archive::getLE16(b + 4);
+        versionNeeded = archive::getLE16(b + 6);
+        flags = archive::getLE16(b + 8);
+        compression = archive::getLE16(b + 10);
+        modTime = archive::getLE16(b + 12);
+        modDate = archive::getLE16(b + 14);
+        crc32 = archive::getLE32(b + 16);
+        compressedSize = archive::getLE32(b + 20);
+        uncompressedSize = archive::getLE32(b + 24);
+        fileNameLength = archive::getLE16(b + 28);
+        extraFieldLength = archive::getLE16(b + 30);
+        fileCommentLength = archive::getLE16(b + 32);
+        diskNumberStart = archive::getLE16(b + 34);
+        internalAttributes = archive::getLE16(b + 36);
+        externalAttributes = archive::getLE32(b + 38);
+        localHeaderOffset = archive::getLE32(b + 42);
+    }
 };
 
 // The 22-byte end of central directory record, little-endian on disk.
@@ -104,7 +135,16 @@ struct EndRecord {
     uint32_t directoryOffset = 0;  // offset 16
     uint16_t commentLength = 0;    // offset 20
     // Decodes the 22 record bytes at b.
-    void parse(const uint8_t* b);
+    void parse(const uint8_t* b) {
+        signature = archive::getLE32(b);
+        diskNumber = archive::getLE16(b + 4);
+        directoryDisk = archive::getLE16(b + 6);
+        recordsOnDisk = archive::getLE16(b + 8);
+        records = archive::getLE16(b + 10);
+        directorySize = archive::getLE32(b + 12);
+        directoryOffset = archive::getLE32(b + 16);
+        commentLength = archive::getLE16(b + 20);
+    }
 };
 
 // The end record searched back from the end: the highest "PK" 05 06 that starts at least 22

@@ -11,6 +11,8 @@ namespace {
 
 constexpr unsigned long kNotFound = ~0UL;
 constexpr unsigned char kUtf8Bom[3] = {0xEF, 0xBB, 0xBF};
+// What the walk searches for: a tag's start, a comment's end, an instruction's end, a tag's end.
+constexpr kiv::Needle kLt("<", 1), kCommentEnd("-->", 3), kPiEnd("?>", 2), kGt(">", 1);
 // Bytes looked at in place, before a library search: most tags are short and most gaps
 // between tags are too, and a search call costs more than such a scan. Answers do not depend
 // on it.
@@ -219,15 +221,13 @@ bool HTMLReader::extend(uint64_t keepFrom) {
     return true;
 }
 
-uint64_t HTMLReader::find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n) {
-    const unsigned long k = HTMLTag::searchInBinary(at(pos), winEnd_ - pos, needle, n);
-    if (k != kNotFound) return pos + k;
+uint64_t HTMLReader::findOn(uint64_t pos, uint64_t keepFrom, const kiv::Needle& needle) {
     if (!in_ || winEnd_ >= size_) return kNotFound;
     // The window layer reads on, keeping the bytes from keepFrom; a match may straddle the end
     // of what was searched.
     beforeRead(keepFrom);
-    const uint64_t from = std::max(pos, winEnd_ - std::min<uint64_t>(winEnd_, n - 1));
-    const uint64_t found = in_->find(needle, n, from, size_ - 1, keepFrom);
+    const uint64_t from = std::max(pos, winEnd_ - std::min<uint64_t>(winEnd_, needle.size - 1));
+    const uint64_t found = in_->find(needle, from, size_ - 1, keepFrom);
     held(keepFrom);
     if (found == kiv::WindowReader::npos && winEnd_ < size_) {
         // The source stopped giving bytes before the text's end.
@@ -245,7 +245,7 @@ bool HTMLReader::isHTMLXMLBased() {
     if (pos_ == 0 && winEnd_ >= sizeof kUtf8Bom && std::memcmp(at(0), kUtf8Bom, sizeof kUtf8Bom) == 0)
         pos_ = sizeof kUtf8Bom;
 
-    const uint64_t lt = find(0, 0, "<", 1);
+    const uint64_t lt = find(0, 0, kLt);
     if (lt == kNotFound || lt < pos_) return false;
     for (uint64_t i = pos_; i < lt; ++i) {
         if (!kiv::isAsciiSpace(static_cast<unsigned char>(*at(i)))) return false;
@@ -263,7 +263,7 @@ inline uint64_t HTMLReader::commentEnd(uint64_t pos) {
     reach(pos, 4);
     if (winEnd_ - pos < 4 || std::memcmp(at(pos), "<!--", 4) != 0) return kNotFound;
     // The search starts at the '<', so "<!-->" is a whole comment.
-    const uint64_t end = find(pos, pos, "-->", 3);
+    const uint64_t end = find(pos, pos, kCommentEnd);
     return end == kNotFound ? size_ : end;
 }
 
@@ -311,7 +311,7 @@ inline const char* nearTagEnd(const char* from, const char* stop, bool& refused)
     if (near != nullptr) {
         endAt = pos + static_cast<uint64_t>(near - p);
     } else {
-        endAt = instruction ? findFrom(nextPiEnd_, pos, "?>", 2) : findFrom(nextGt_, pos, ">", 1);
+        endAt = instruction ? findFrom(nextPiEnd_, pos, kPiEnd) : findFrom(nextGt_, pos, kGt);
         if (endAt == kNotFound) return TagRead::NoEnd;
         refused = refusedBeforeEnd(instruction ? quotePiEnd_ : quoteGt_, pos, endAt);
         // The search kept the bytes from the '<' on, so the views see the whole tag.
@@ -437,11 +437,11 @@ bool HTMLReader::NextMatch::covers(uint64_t pos) const {
     return valid && from <= pos && (at == kNotFound || at >= pos);
 }
 
-uint64_t HTMLReader::findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n) {
+uint64_t HTMLReader::findFrom(NextMatch& cache, uint64_t pos, const kiv::Needle& needle) {
     if (cache.covers(pos)) return cache.at;
     cache.valid = true;
     cache.from = pos;
-    cache.at = find(pos, pos, needle, n);
+    cache.at = find(pos, pos, needle);
     return cache.at;
 }
 

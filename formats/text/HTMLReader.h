@@ -134,8 +134,13 @@ private:
         while (winEnd_ - pos < n && winEnd_ < size_ && extend(pos)) {
         }
     }
-    // First occurrence of needle from pos; the bytes from keepFrom stay resident.
-    uint64_t find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n);
+    // First occurrence of needle from pos; the bytes from keepFrom stay resident. Most are found
+    // among the resident bytes; the window layer reads on for the others.
+    uint64_t find(uint64_t pos, uint64_t keepFrom, const kiv::Needle& needle) {
+        const size_t k = kiv::findBytes(at(pos), winEnd_ - pos, needle);
+        return k != SIZE_MAX ? pos + k : findOn(pos, keepFrom, needle);
+    }
+    uint64_t findOn(uint64_t pos, uint64_t keepFrom, const kiv::Needle& needle);
     // Where the walk goes on after a comment that opens at pos ("<!--"): on the first '-' of
     // its "-->", or at the end of the text; all ones when no comment opens there.
     uint64_t commentEnd(uint64_t pos);
@@ -145,7 +150,7 @@ private:
     TagRead readTag(uint64_t pos, bool inScript, TagView& tag);
     // The common case of readTag outside a script, for a '<' at pos; false: readTag decides.
     bool readNearTag(uint64_t pos, TagView& tag) const;
-    uint64_t findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n);
+    uint64_t findFrom(NextMatch& cache, uint64_t pos, const kiv::Needle& needle);
     bool refusedBeforeEnd(QuoteScan& scan, uint64_t pos, uint64_t end);
     // Hands the pending tags over before the buffer they point into moves or the walk ends.
     void flushTags() {
