@@ -121,7 +121,8 @@ void HTMLReader::startText(const kiv::ByteSource& text, uint64_t n) {
 bool HTMLReader::readFromString(const std::string& text) {
     // The copy stops at the first NUL; the text keeps the full length, zero-filled.
     std::vector<uint8_t> bytes(text.size(), 0);
-    std::memcpy(bytes.data(), text.c_str(), std::strlen(text.c_str()));
+    const char* const copied = text.c_str();
+    std::copy(copied, copied + std::strlen(copied), bytes.begin());
     copy_ = std::make_unique<kiv::MemoryByteSource>(std::move(bytes));
     capacity_ = text.size() + 1;
     startText(*copy_, text.size());
