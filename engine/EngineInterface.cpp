@@ -16,6 +16,7 @@
 #include "engine/TypeCatalogue.h"
 #include "engine/TypeTables.h"
 #include "engine/mapping/regexptable.h"
+#include "formats/archive/ZipArchive.h"
 
 magic_t myt[PARALLEL_NUM];
 magic_t myt_mime[PARALLEL_NUM];
@@ -201,6 +202,9 @@ KIV_EXPORT int init() {
             return 1;
         }
         makeArchiverExecutable(currentDir);
+        // Proven once here rather than assumed from its mode bits. The engine starts without a
+        // working archiver; the host can learn why from getLastError on this thread.
+        kiv::setLastMagicError(ZipArchive::checkArchiver().c_str());
         std::call_once(gTablesBuilt, buildTables);
         CURRENT_THREAD_INDEX = 0;
         fillExtensionTables();

@@ -67,9 +67,13 @@ TEST(OpenDocument, ManifestMediaTypeAndEncryption) {
     for (const char* name : {"kind.docx", "flags-0006.zip", "ascii.xps"})
         EXPECT_FALSE(isOpenOfficeDocument(pkgtest::package(name), 0)) << name;
 
-    // Without 7za the manifest cannot be read: the generic OpenDocument answer.
+    // Without 7za a manifest the engine reads itself still decides. One only 7za can read
+    // leaves the generic answer, and the scan's member scope notes why (a scan answers nothing).
     currentDir = home.dir.path + "/nowhere/";
-    EXPECT_EQ(odf(pkgtest::package("sheet.ods")).typeId, "ODT/ODS/ODP/OTT");
+    EXPECT_EQ(odf(pkgtest::package("sheet.ods")).typeId, "ODS");
+    ZipArchive::MemberCacheScope scope;
+    EXPECT_EQ(odf(pkgtest::package("locked.odt")).typeId, "ODT/ODS/ODP/OTT");
+    EXPECT_NE(scope.archiverFailure().find("7za could not be started"), std::string::npos);
 }
 
 TEST(OfficeOpenXml, PackagesAndTheirKinds) {

@@ -70,19 +70,15 @@ Api& api() {
 }
 
 using e2e::collectKivscan;
+using e2e::copiesIn;
 using e2e::HostRun;
 using e2e::jsonValue;
+using e2e::lines;
 using e2e::readAll;
+using e2e::runKivscan;
 using e2e::runTool;
 using e2e::startKivscan;
 using e2e::writeFile;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 void expectResultObject(const std::string& json) {
     rapidjson::Document d;
@@ -511,26 +507,6 @@ TEST_F(Engine, RealMatcherAndDefinitions) {
     }
 }
 #endif
-
-namespace {
-
-HostRun runKivscan(const fs::path& dir, const std::vector<std::string>& args) {
-    int st = 0;
-    waitpid(startKivscan(dir, args, "kivscan"), &st, 0);
-    return collectKivscan(st, dir, "kivscan");
-}
-
-// The entries of dir whose names start with "lib.": matcher copies, published or private.
-std::vector<std::string> copiesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string n = e.path().filename().string();
-        if (n.rfind("lib.", 0) == 0) names.push_back(n);
-    }
-    return names;
-}
-
-}  // namespace
 
 TEST_F(Engine, HostProgramScansAndReportsWhatIsMissing) {
     fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");

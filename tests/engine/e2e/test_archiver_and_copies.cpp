@@ -1,0 +1,101 @@
+// What a host sees of the archiver and of the matcher copies, through kivscan in a working
+// directory laid out like run/: a 7za that cannot run gives no guessed answer, and hosts killed
+// at any moment leave no copy behind for good.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <random>
+
+#include "tests/engine/e2e/E2eKit.h"
+
+namespace fs = std::filesystem;
+
+#ifdef KIV_KIVSCAN
+namespace {
+
+using e2e::HostRun;
+using e2e::lines;
+
+class Host : public ::testing::Test {
+protected:
+    void SetUp() override {
+        old_ = fs::current_path();
+        dir_ = e2e::layOutWorkDir("kiv-host-");
+        fs::create_symlink(KIV_ENGINE_PATH, dir_ / "kiv_engine.so");
+        fs::current_path(dir_);
+    }
+    void TearDown() override {
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+    fs::path dir_, old_;
+};
+
+}  // namespace
+
+// Members of a password-protected package only 7za can read: with a 7za that is there but
+// cannot run, that package gets no answer (never "ZIP" or a plain "DOCX") and kivscan says why,
+// while the answers that need no archiver stay as they are.
+TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
+    ASSERT_NE(std::string(KIV_7ZA_BINARY), "");
+    const fs::path files = dir_ / "files";
+    fs::create_directories(files / "_rels");
+    e2e::writeFile(files / "[Content_Types].xml", "<Types/>");
+    e2e::writeFile(files / "_rels/.rels", "<Relationships/>");
+    ASSERT_EQ(e2e::runTool({"sh", "-c", "cd files && zip -q -P pw locked.docx '[Content_Types].xml' _rels/.rels"}), 0);
+    const std::string locked = (files / "locked.docx").string();
+    e2e::writeFile(files / "note.txt", "plain text\n");
+    const std::vector<std::string> args = {
+        locked, std::string(KIV_SOURCE_DIR) + "/tests/engine/detectors/fixtures/real/writer.docx",
+        (files / "note.txt").string()};
+
+    fs::copy_file(KIV_7ZA_BINARY, "7za");
+    const HostRun good = e2e::runKivscan(dir_, args);
+    ASSERT_EQ(good.status, 0) << good.err;
+    EXPECT_EQ(good.err, "");
+    const std::vector<std::string> answers = lines(good.out);
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(e2e::jsonValue(answers[0].substr(answers[0].find('\t') + 1), "typeID"), "ZIP-ENCRYPTED");
+
+    const std::string real = e2e::readAll(KIV_7ZA_BINARY);
+    std::string otherMachine = real;
+    otherMachine[18] = '\xB7';  // e_machine: AArch64
+    otherMachine[19] = '\0';
+    struct Broken {
+        const char* what;
+        std::optional<std::string> bytes;  // none: no 7za at all
+        const char* reason;                // "" where the kernel decides how it fails
+    };
+    const Broken broken[] = {
+        {"missing", std::nullopt, "7za is missing"},
+        {"empty", "", "7za could not be started"},
+        {"cut short", real.substr(0, 4096), ""},
+        {"another machine", otherMachine, ""},
+        {"missing interpreter", "#!/nonexistent/sh\n", "7za could not be started"},
+        {"extracts nothing", "#!/bin/sh\nexit 0\n", "7za did not extract its test member"},
+        {"fails", "#!/bin/sh\nexit 2\n", "7za exited with status 2"},
+    };
+    for (const Broken& b : broken) {
+        fs::remove("7za");
+        if (b.bytes) {
+            e2e::writeFile("7za", *b.bytes);
+            ::chmod("7za", 0755);
+        }
+        const HostRun r = e2e::runKivscan(dir_, args);
+        EXPECT_EQ(r.status, 1) << b.what;
+        const std::vector<std::string> err = lines(r.err);
+        ASSERT_EQ(err.size(), 2u) << b.what << "\n" << r.err;
+        EXPECT_EQ(err[0].rfind("kivscan: warning: ", 0), 0u) << err[0];
+        EXPECT_NE(err[0].find(b.bytes ? "7za does not run (" + std::string(b.reason) : "7za is missing from"),
+                  std::string::npos)
+            << err[0];
+        const std::string failed = "kivscan: " + locked + ": scan failed: a member only 7za can read was needed: ";
+        EXPECT_EQ(err[1].rfind(failed + b.reason, 0), 0u) << err[1];
+        EXPECT_EQ(lines(r.out), std::vector<std::string>(answers.begin() + 1, answers.end())) << b.what;
+    }
+}
+#endif
