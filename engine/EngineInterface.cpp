@@ -190,6 +190,7 @@ KIV_EXPORT int init() {
     if (gReady.load()) return 0;
     try {
         regexpTable.init();
+        qrix::removeCopiesOfEndedHosts();
         for (int i = 0; i < PARALLEL_NUM; ++i) {
             if (!openSlot(i)) {
                 closeSlots();

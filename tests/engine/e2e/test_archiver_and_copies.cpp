@@ -98,4 +98,34 @@ TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
         EXPECT_EQ(lines(r.out), std::vector<std::string>(answers.begin() + 1, answers.end())) << b.what;
     }
 }
+
+// Hosts killed at random moments (starting, scanning or stopping) beside hosts that run to their
+// end: a living host's copies are never taken from it, and once the next host has started and
+// stopped, nothing is left of the killed ones.
+TEST_F(Host, KilledHostsLeaveNoMatcherCopies) {
+    const std::string f = (dir_ / "files" / "data.bin").string();
+    e2e::writeFile(f, std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
+    const std::vector<std::string> args = {"-j", "2", f, f, f, f};
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (int round = 0; round < 10; ++round) {
+        const pid_t survivor = e2e::startKivscan(dir_, args, "survivor");
+        for (int k = 0; k < 4; ++k) {
+            const pid_t victim = e2e::startKivscan(dir_, args, "victim");
+            ::usleep(random() % 40000);
+            ::kill(victim, SIGKILL);
+            int st = 0;
+            ::waitpid(victim, &st, 0);
+            e2e::collectKivscan(st, dir_, "victim");
+        }
+        int st = 0;
+        ::waitpid(survivor, &st, 0);
+        const HostRun r = e2e::collectKivscan(st, dir_, "survivor");
+        ASSERT_EQ(r.status, 0) << "seed " << seed << "\n" << r.err;
+        ASSERT_EQ(lines(r.out).size(), 4u);
+    }
+    const HostRun last = e2e::runKivscan(dir_, {f});
+    EXPECT_EQ(last.status, 0) << last.err;
+    EXPECT_EQ(e2e::copiesIn(dir_), std::vector<std::string>{}) << "seed " << seed;
+}
 #endif
