@@ -1,12 +1,13 @@
 // What a host sees of the archiver and of the matcher copies, through kivscan in a working
-// directory laid out like run/: a 7za that cannot run gives no guessed answer, and hosts killed
-// at any moment leave no copy behind for good.
+// directory laid out like run/: a 7za that cannot run gives no guessed answer, kivscan says why
+// a file was not scanned, and hosts killed at any moment leave no copy behind for good.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <optional>
 #include <random>
 
@@ -127,5 +128,34 @@ TEST_F(Host, KilledHostsLeaveNoMatcherCopies) {
     const HostRun last = e2e::runKivscan(dir_, {f});
     EXPECT_EQ(last.status, 0) << last.err;
     EXPECT_EQ(e2e::copiesIn(dir_), std::vector<std::string>{}) << "seed " << seed;
+}
+
+// kivscan names why each file was not scanned. The file that vanishes is held in the matcher
+// double (slot 0) until the test has removed it, and the double then fails the scan.
+TEST_F(Host, HostNamesWhyAFileWasNotScanned) {
+    const fs::path files = dir_ / "files";
+    const fs::path fifo = files / "fifo", going = files / "going.bin", locked = files / "locked.bin";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    e2e::writeFile(going, std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
+    fs::copy_file(going, locked);
+    ::chmod(locked.c_str(), 0);
+    const bool root = ::geteuid() == 0;  // reads every file
+    e2e::writeFile("qrix-double.ctl", "analyze=0\n");
+    e2e::writeFile("hold-lib.0", "");
+
+    const pid_t pid = e2e::startKivscan(dir_, {fifo.string(), going.string(), locked.string()}, "reasons");
+    while (e2e::readAll("qrix-double.log").empty()) ::usleep(1000);
+    fs::remove(going);
+    fs::remove("hold-lib.0");
+    int st = 0;
+    ::waitpid(pid, &st, 0);
+    const HostRun r = e2e::collectKivscan(st, dir_, "reasons");
+    EXPECT_EQ(r.status, 1);
+    const std::vector<std::string> err = lines(r.err);
+    ASSERT_EQ(err.size(), 4u) << r.err;  // the archiver warning first
+    EXPECT_EQ(err[1], "kivscan: " + fifo.string() + ": scan failed: not a regular file");
+    EXPECT_EQ(err[2], "kivscan: " + going.string() + ": scan failed: the file vanished during the scan");
+    EXPECT_EQ(err[3], "kivscan: " + locked.string() + ": scan failed" +
+                          (root ? std::string() : ": not readable: " + std::string(std::strerror(EACCES))));
 }
 #endif
