@@ -272,9 +272,10 @@ KIV_EXPORT int getFileTypeGroup(char** json) {
     }
 }
 
-// libmagic's error of this thread's last scan, copied while that scan held its slot: reading
-// a handle without its lock could meet another scan freeing the text. The text is not
-// registered and stays valid until this thread's next scan.
+// Why this thread's last scan failed: libmagic's error, copied while that scan held its slot
+// (reading a handle without its lock could meet another scan freeing the text), or why 7za
+// could not give a member the scan needed; before any scan, why init found 7za unable to run.
+// The text is not registered and stays valid until this thread's next scan.
 KIV_EXPORT int getLastError(const char** text) {
     if (text == nullptr) return 1;
     const char* error = kiv::lastMagicError();
