@@ -48,6 +48,10 @@ constexpr char oxpsStr[] = "schemas.openxps.org/oxps";
 constexpr char kPdfMarker[] = "%PDF-";
 constexpr char kAiMarker[] = "/AIMetaData";
 constexpr char kWrongPassword[] = "ERROR: Wrong password";
+// An encryption header lets a wrong password through its one check byte once in 256 headers;
+// 7za then fails on the data instead: "ERROR: CRC Failed in encrypted file. Wrong password?"
+// (or "Data Error").
+constexpr char kUndecryptable[] = " in encrypted file. Wrong password?";
 
 // The UDIF trailer ("koly" block) fills the last 512 bytes of an Apple disk image.
 constexpr size_t kDmgTrailerBytes = 512;
@@ -84,15 +88,15 @@ bool isMember(const ByteSource& src, const void* name, size_t length) {
 
 bool isZipLocalHeader(const ByteSource& src) { return src.head(4).startsWith(msgOpenOfficeChk, 4); }
 
-// 7za run on one member, as ZipArchive runs it, keeping the exit status: the text "ERROR: Wrong
-// password" counts only when 7za also failed, since a member's own bytes arrive in the same
-// stream and may carry that text.
+// 7za run on one member, as ZipArchive runs it, keeping the exit status: its password errors
+// count only when 7za also failed, since a member's own bytes arrive in the same stream and
+// may carry that text.
 bool archiverWantsPassword(const ByteSource& src, const std::string& member) {
     std::vector<char> out;
     int status = -1;
     ZipArchive::run7zMember(src, member, out, &status);
     const bool failed = status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-    return failed && contains(out, kWrongPassword);
+    return failed && (contains(out, kWrongPassword) || contains(out, kUndecryptable));
 }
 
 // The result rows of the code tables below; the description is the type id's entry.

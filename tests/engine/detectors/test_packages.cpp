@@ -89,6 +89,8 @@ TEST(OfficeOpenXml, PackagesAndTheirKinds) {
         {pkgtest::package("no-namespace.xps"), "ZIP"},
         {pkgtest::package("rel-missing-part.docx"), "ZIP"},
         {pkgtest::package("locked.docx"), "ZIP-ENCRYPTED"},
+        // An encryption header that an empty password passes: 7za fails on the data instead.
+        {pkgtest::package("weak-header.docx"), "ZIP-ENCRYPTED"},
         // A member that merely contains the archiver's password message is not locked.
         {pkgtest::package("decoy.docx"), "ZIP"},
         // The office suite's own local header flags: a package without any member test.
