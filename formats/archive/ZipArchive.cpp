@@ -1,8 +1,11 @@
 #include "formats/archive/ZipArchive.h"
 
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "engine/CommonUtils.h"
 #include "engine/Limits.h"
@@ -124,23 +127,77 @@ struct ZipArchive::MemberCacheScope::CachedRun {
 
 namespace {
 
-// Answers of the current scan on this thread: the innermost live MemberCacheScope's list, null
-// outside one. A plain pointer, so the thread has nothing to destroy.
-thread_local std::vector<ZipArchive::MemberCacheScope::CachedRun>* cachedRuns = nullptr;
+// The innermost live MemberCacheScope of this thread's scan, null outside one. A plain pointer,
+// so the thread has nothing to destroy.
+thread_local ZipArchive::MemberCacheScope* currentScope = nullptr;
+
+// What checkArchiver found: until it runs, 7za is simply tried.
+enum class Archiver { Unchecked, Runs, CannotRun };
+std::atomic<Archiver> archiverState{Archiver::Unchecked};
+// Why it cannot run; written by checkArchiver (in init, before any scan) ahead of the state.
+std::string archiverProblem;
+
+// A stored ZIP whose one member "probe" holds "kiv\n", in the plainest form 7za reads.
+constexpr unsigned char kProbeZip[] = {
+    // Local header (version 1.0, stored, 1980-01-01, CRC 0x13D568DF, 4 bytes), name, data.
+    0x50, 0x4B, 0x03, 0x04, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x00, 0xDF, 0x68, 0xD5, 0x13,
+    0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 'p', 'r', 'o', 'b', 'e', 'k', 'i', 'v',
+    '\n',
+    // Central directory header of the same member, local header at offset 0, and its name.
+    0x50, 0x4B, 0x01, 0x02, 0x0A, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x00, 0xDF, 0x68,
+    0xD5, 0x13, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 'p', 'r', 'o', 'b', 'e',
+    // End record: one entry; a directory of 51 bytes at offset 39.
+    0x50, 0x4B, 0x05, 0x06, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x33, 0x00, 0x00, 0x00, 0x27, 0x00,
+    0x00, 0x00, 0x00, 0x00};
+constexpr char kProbeData[] = "kiv\n";
+
+// One run of 7za on kProbeZip, exactly as a member read runs it; "" when it printed the member.
+std::string probeArchiver() {
+    const std::string archiver = currentDir + "7za";
+    if (::access(archiver.c_str(), F_OK) != 0) return "7za is missing";
+    if (::access(archiver.c_str(), X_OK) != 0) return "7za is not executable";
+    // Handed over as an open file, the way every scanned file is: nothing is written to disk.
+    const int fd = memfd_create("kiv-7za-check", MFD_CLOEXEC);
+    if (fd < 0) return "7za could not be tested: no memory file";
+    std::vector<char> out;
+    int status = -1;
+    const bool written = ::write(fd, kProbeZip, sizeof kProbeZip) == static_cast<ssize_t>(sizeof kProbeZip);
+    if (written)
+        status = ZipArchive::runArchiver(kiv::FileByteSource("/proc/self/fd/" + std::to_string(fd)), "probe", out);
+    ::close(fd);
+    if (!written) return "7za could not be tested: no memory file";
+    if (status == -1) return "7za could not be started";
+    if (WIFSIGNALED(status)) return "7za was killed by signal " + std::to_string(WTERMSIG(status));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "7za exited with status " + std::to_string(WEXITSTATUS(status));
+    const char* data = kProbeData;
+    if (std::search(out.begin(), out.end(), data, data + sizeof kProbeData - 1) == out.end())
+        return "7za did not extract its test member";
+    return "";
+}
 
 }  // namespace
 
-ZipArchive::MemberCacheScope::MemberCacheScope() : outer_(cachedRuns) { cachedRuns = &runs_; }
+std::string ZipArchive::checkArchiver() {
+    std::string problem = probeArchiver();
+    archiverProblem = problem;
+    archiverState.store(problem.empty() ? Archiver::Runs : Archiver::CannotRun);
+    return problem;
+}
 
-ZipArchive::MemberCacheScope::~MemberCacheScope() { cachedRuns = outer_; }
+ZipArchive::MemberCacheScope::MemberCacheScope() : outer_(currentScope) { currentScope = this; }
+
+ZipArchive::MemberCacheScope::~MemberCacheScope() { currentScope = outer_; }
 
 void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, std::vector<char>& out,
                              int* exitStatus) {
     const std::string& path = src.path();
     if (exitStatus) *exitStatus = -1;
     if (currentDir.empty() || src.descriptor() < 0) return;
-    if (cachedRuns != nullptr) {
-        for (const auto& run : *cachedRuns) {
+    MemberCacheScope* const scope = currentScope;
+    if (scope != nullptr) {
+        for (const auto& run : scope->runs_) {
             if (run.path == path && run.member == member) {
                 out.insert(out.end(), run.out.begin(), run.out.end());
                 if (exitStatus) *exitStatus = run.status;
@@ -149,13 +206,20 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
         }
     }
     std::vector<char> bytes;
-    // The in-process answer stands for a successful run, so it needs an archiver that could run.
-    const bool archiverThere = ::access((currentDir + "7za").c_str(), X_OK) == 0;
-    const int status =
-        archiverThere && kiv::zip::readMemberLike7za(src, member, bytes) ? 0 : runArchiver(src, member, bytes);
+    // The in-process answer is what a working 7za prints, so it stands whether 7za runs or not.
+    int status = 0;
+    if (!kiv::zip::readMemberLike7za(src, member, bytes)) {
+        const bool cannotRun = archiverState.load() == Archiver::CannotRun;
+        status = cannotRun ? -1 : runArchiver(src, member, bytes);
+        // Without this member the scan can only guess (an encrypted package would pass for a
+        // plain one), so it is noted for the scan to answer nothing.
+        if (status == -1 && scope != nullptr && scope->archiverFailure_.empty())
+            scope->archiverFailure_ = "a member only 7za can read was needed: " +
+                                      (cannotRun ? archiverProblem : std::string("7za could not be started"));
+    }
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
-    if (cachedRuns != nullptr) cachedRuns->push_back({path, member, std::move(bytes), status});
+    if (scope != nullptr) scope->runs_.push_back({path, member, std::move(bytes), status});
 }
 
 // 7za from the engine directory, run without a shell: "e -so" writes the member to standard

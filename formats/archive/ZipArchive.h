@@ -35,11 +35,21 @@ public:
     // exit status, -1 when 7za could not be started or src has no open file.
     static int runArchiver(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out);
 
+    // Runs the engine directory's 7za once on a one-member archive held in memory and records
+    // whether it printed that member: an archiver that is there and executable may still be
+    // unable to run (cut short, built for another machine, a script without its interpreter).
+    // Answers "" when it ran, otherwise why not ("7za exited with status 2"). init calls it;
+    // until then 7za is simply tried. Once it is known not to run, member reads that need it
+    // no longer start it.
+    static std::string checkArchiver();
+
     // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
     // one scan asks for the same member of a package several times (password probe, content
     // types, relationships), and each run of the archiver costs milliseconds.
     // The answers live in the scope, on the scan's stack: a thread_local container would have
     // a destructor that pins the library in memory until the thread ends.
+    // The scope also notes a member that only 7za could give (the in-process reader declined
+    // it) while 7za could not run: whatever the scan concluded rests on a member it never saw.
     class MemberCacheScope {
     public:
         MemberCacheScope();
@@ -47,11 +57,16 @@ public:
         MemberCacheScope(const MemberCacheScope&) = delete;
         MemberCacheScope& operator=(const MemberCacheScope&) = delete;
 
+        // "" while every member asked for was read; otherwise why the archiver failed.
+        const std::string& archiverFailure() const { return archiverFailure_; }
+
         struct CachedRun;
 
     private:
+        friend class ZipArchive;
         std::vector<CachedRun> runs_;
-        std::vector<CachedRun>* outer_;
+        std::string archiverFailure_;
+        MemberCacheScope* outer_;
     };
 
     // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.

@@ -26,6 +26,10 @@ constexpr char fixedDoc[] = "application/vnd.ms-package.xps-fixeddocument+xml";
 constexpr char xpsStr[] = "schemas.microsoft.com/xps";
 constexpr char oxpsStr[] = "schemas.openxps.org/oxps";
 constexpr char kWrongPassword[] = "ERROR: Wrong password";
+// An encryption header lets a wrong password through its one check byte once in 256 headers;
+// 7za then fails on the data instead: "ERROR: CRC Failed in encrypted file. Wrong password?"
+// (or "Data Error").
+constexpr char kUndecryptable[] = " in encrypted file. Wrong password?";
 
 template <size_t N>
 std::string utf16le(const char (&ascii)[N]) {
@@ -43,15 +47,15 @@ bool contains(const std::vector<char>& hay, const std::string& needle) {
 
 bool isZipLocalHeader(const ByteSource& src) { return src.head(4).startsWith(msgOpenOfficeChk, 4); }
 
-// 7za run on one member, as ZipArchive runs it, keeping the exit status: the text "ERROR: Wrong
-// password" counts only when 7za also failed, since a member's own bytes arrive in the same
-// stream and may carry that text.
+// 7za run on one member, as ZipArchive runs it, keeping the exit status: its password errors
+// count only when 7za also failed, since a member's own bytes arrive in the same stream and
+// may carry that text.
 bool archiverWantsPassword(const ByteSource& src, const std::string& member) {
     std::vector<char> out;
     int status = -1;
     ZipArchive::run7zMember(src, member, out, &status);
     const bool failed = status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-    return failed && contains(out, kWrongPassword);
+    return failed && (contains(out, kWrongPassword) || contains(out, kUndecryptable));
 }
 
 constexpr const char* kOdtMime = "application/vnd.oasis.opendocument.text";

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,6 +77,23 @@ inline int runTool(const std::vector<std::string>& args) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The entries of dir whose names start with "lib.": matcher copies, published or private.
+inline std::vector<std::string> copiesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::string n = e.path().filename().string();
+        if (n.rfind("lib.", 0) == 0) names.push_back(n);
+    }
+    return names;
+}
+
 inline std::string jsonValue(const std::string& json, const char* key) {
     rapidjson::Document d;
     d.Parse(json.c_str());
@@ -118,6 +136,13 @@ inline HostRun collectKivscan(int waitStatus, const fs::path& dir, const std::st
     fs::remove(dir / (name + ".out"));
     fs::remove(dir / (name + ".err"));
     return r;
+}
+
+// Runs kivscan in dir with args to its end.
+inline HostRun runKivscan(const fs::path& dir, const std::vector<std::string>& args) {
+    int st = 0;
+    waitpid(startKivscan(dir, args, "kivscan"), &st, 0);
+    return collectKivscan(st, dir, "kivscan");
 }
 #endif
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "engine/HostApi.h"
+#include "engine/Limits.h"
 #include "tests/engine/e2e/E2eKit.h"
 
 namespace fs = std::filesystem;
@@ -70,19 +72,15 @@ Api& api() {
 }
 
 using e2e::collectKivscan;
+using e2e::copiesIn;
 using e2e::HostRun;
 using e2e::jsonValue;
+using e2e::lines;
 using e2e::readAll;
+using e2e::runKivscan;
 using e2e::runTool;
 using e2e::startKivscan;
 using e2e::writeFile;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 void expectResultObject(const std::string& json) {
     rapidjson::Document d;
@@ -333,6 +331,19 @@ std::vector<std::string> copiesUsed() {
     return copies;
 }
 
+// True when the thread is asleep on a futex inside the engine library's own data: a slot's
+// lock, the only lock a scan waits for before its answer.
+bool waitingOnAnEngineLock(pid_t tid) {
+    if (tid == 0) return false;
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    std::string futex;
+    if (!(in >> number >> futex) || number != SYS_futex) return false;
+    Dl_info lock{}, engine{};
+    return dladdr(reinterpret_cast<void*>(std::stoull(futex, nullptr, 16)), &lock) != 0 &&
+           dladdr(reinterpret_cast<void*>(api().init), &engine) != 0 && lock.dli_fbase == engine.dli_fbase;
+}
+
 }  // namespace
 
 TEST_F(Engine, ScansTakeTheFirstFreeSlot) {
@@ -342,24 +353,59 @@ TEST_F(Engine, ScansTakeTheFirstFreeSlot) {
     for (int i = 0; i < 31; ++i) ASSERT_NE(scan(f.string()), "") << i;
     EXPECT_EQ(copiesUsed(), std::vector<std::string>(31, "lib.0"));
 
-    // Scans that overlap hold different slots, the lowest free ones; the 31st of 31 at once
-    // finds all busy and waits on the round-robin slot, 0 after init.
-    auto overlapping = [&](int n) {
-        fs::remove("qrix-double.log");
-        writeFile("qrix-double.ctl", "delay=500\n");
-        std::vector<std::thread> threads;
-        for (int t = 0; t < n; ++t) threads.emplace_back([&] { EXPECT_NE(scan(f.string()), ""); });
-        for (auto& th : threads) th.join();
-        std::vector<std::string> copies = copiesUsed();
-        std::sort(copies.begin(), copies.end());
+    // Scans that overlap hold different slots, the lowest free ones. Each is kept in its slot
+    // (the matcher double waits while hold-lib.N exists) until the test has seen where it is,
+    // so the scans overlap whatever the machine's load.
+    auto holdAll = [](bool on) {
+        for (int i = 0; i < kiv::limits::kScanSlots; ++i) {
+            const std::string name = "hold-lib." + std::to_string(i);
+            on ? writeFile(name, "") : (void)fs::remove(name);
+        }
+    };
+    // The slots of the first n submissions, once n have arrived.
+    auto arrived = [](size_t n) {
+        std::vector<std::string> copies;
+        while ((copies = copiesUsed()).size() < n) ::usleep(1000);
+        copies.resize(n);
         return copies;
     };
-    EXPECT_EQ(overlapping(4), (std::vector<std::string>{"lib.0", "lib.1", "lib.2", "lib.3"}));
+    auto sorted = [](std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
     std::vector<std::string> all;
-    for (int i = 0; i < 30; ++i) all.push_back("lib." + std::to_string(i));
-    all.push_back("lib.0");
-    std::sort(all.begin(), all.end());
-    EXPECT_EQ(overlapping(31), all);
+    for (int i = 0; i < kiv::limits::kScanSlots; ++i) all.push_back("lib." + std::to_string(i));
+    std::vector<std::thread> threads;
+    auto startScans = [&](int n) {
+        for (int t = 0; t < n; ++t) threads.emplace_back([&] { EXPECT_NE(scan(f.string()), ""); });
+    };
+    auto releaseAll = [&] {
+        holdAll(false);
+        for (auto& th : threads) th.join();
+        threads.clear();
+        fs::remove("qrix-double.log");
+    };
+
+    fs::remove("qrix-double.log");
+    holdAll(true);
+    startScans(4);
+    EXPECT_EQ(sorted(arrived(4)), std::vector<std::string>(all.begin(), all.begin() + 4));
+    releaseAll();
+
+    // Thirty hold every slot. A 31st finds all busy and waits, asleep on a slot's lock, for
+    // the round-robin slot (0 after init), which it takes once they are let go.
+    holdAll(true);
+    startScans(kiv::limits::kScanSlots);
+    EXPECT_EQ(sorted(arrived(kiv::limits::kScanSlots)), sorted(all));
+    std::atomic<pid_t> last{0};
+    threads.emplace_back([&] {
+        last = static_cast<pid_t>(::syscall(SYS_gettid));
+        EXPECT_NE(scan(f.string()), "");
+    });
+    while (!waitingOnAnEngineLock(last)) ::usleep(1000);
+    holdAll(false);
+    EXPECT_EQ(arrived(kiv::limits::kScanSlots + 1).back(), "lib.0");
+    releaseAll();
 }
 
 TEST_F(Engine, GenericStageGivesWellFormedResults) {
@@ -511,26 +557,6 @@ TEST_F(Engine, RealMatcherAndDefinitions) {
     }
 }
 #endif
-
-namespace {
-
-HostRun runKivscan(const fs::path& dir, const std::vector<std::string>& args) {
-    int st = 0;
-    waitpid(startKivscan(dir, args, "kivscan"), &st, 0);
-    return collectKivscan(st, dir, "kivscan");
-}
-
-// The entries of dir whose names start with "lib.": matcher copies, published or private.
-std::vector<std::string> copiesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string n = e.path().filename().string();
-        if (n.rfind("lib.", 0) == 0) names.push_back(n);
-    }
-    return names;
-}
-
-}  // namespace
 
 TEST_F(Engine, HostProgramScansAndReportsWhatIsMissing) {
     fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");
