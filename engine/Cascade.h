@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "engine/Result.h"
 
 namespace kiv {

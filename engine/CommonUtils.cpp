@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
 
 extern char** environ;
 

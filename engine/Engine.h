@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 #include "engine/QrixLib.h"
 
 constexpr int PARALLEL_NUM = kiv::limits::kScanSlots;

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <exception>
 
+#include "core/TypeTables.h"
 #include "engine/CommonUtils.h"
 #include "engine/Engine.h"
 #include "engine/Families.h"
 #include "engine/HostApi.h"
 #include "engine/TypeCatalogue.h"
-#include "engine/TypeTables.h"
 #include "engine/mapping/regexptable.h"
 #include "formats/archive/ZipArchive.h"
 

@@ -2,8 +2,8 @@
 // cascade (Cascade.cpp), init (EngineInterface.cpp) and the generic stage (Scan.cpp).
 #pragma once
 
-#include "engine/ByteSignatures.h"
-#include "engine/ByteSource.h"
+#include "core/ByteSignatures.h"
+#include "core/ByteSource.h"
 #include "engine/PostRules.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 #include "formats/archive/ArchiveProbes.h"

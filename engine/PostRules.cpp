@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "engine/Families.h"
-#include "engine/ResultRow.h"
-#include "engine/TypeTables.h"
 
 using kiv::ByteSource;
 

@@ -12,7 +12,7 @@
 #include <exception>
 #include <vector>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 #include "engine/CommonUtils.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 class qrix {
 public:

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "engine/ResultRow.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "engine/TypeCatalogue.h"
-#include "engine/TypeTables.h"
 
 namespace kiv {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "engine/Cascade.h"
 #include "engine/Engine.h"
 #include "engine/Families.h"

@@ -15,8 +15,8 @@
 #include <iostream>
 #include <memory>
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/TypeTables.h"
 
 RegexpTable regexpTable;
 

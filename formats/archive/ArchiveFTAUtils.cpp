@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/ResultRow.h"
-#include "engine/TypeTables.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/ByteUtils.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 
 using kiv::ByteSource;
 using kiv::archive::readZ;

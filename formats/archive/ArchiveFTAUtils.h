@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/archive/ZipArchive.h"
 
 // Archive codes; 0 = no archive. 38, 43 and 44 only live between the signature walk and the

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/ArchiveRead.h"
+#include "core/Limits.h"
 #include "formats/archive/ArchiveFTAUtils.h"
-#include "formats/archive/ArchiveRead.h"
 
 using kiv::ByteSource;
 using kiv::archive::bytesAt;

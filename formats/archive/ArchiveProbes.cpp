@@ -1,8 +1,8 @@
 #include "formats/archive/ArchiveProbes.h"
 
-#include "engine/ByteSignatures.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteSignatures.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 using kiv::ByteSource;
 using kiv::ByteView;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 bool isJAR(const kiv::ByteSource& src);
 bool isJAR(const std::string& path, unsigned long size);

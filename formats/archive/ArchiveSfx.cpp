@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ArchiveRead.h"
 #include "formats/archive/ArchiveFTAUtils.h"
-#include "formats/archive/ArchiveRead.h"
 #include "formats/archive/PEFile.h"
 #include "formats/archive/ZipFormat.h"
 

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <atomic>
 
+#include "core/ArchiveRead.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 #include "engine/CommonUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
-#include "formats/archive/ArchiveRead.h"
 #include "formats/archive/ZipMemberReader.h"
 
 using kiv::ByteSource;

@@ -1,6 +1,6 @@
 #include "formats/archive/ZipFormat.h"
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 namespace kiv::zip {
 

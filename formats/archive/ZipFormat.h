@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "engine/ByteSource.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/ByteSource.h"
 
 namespace kiv::zip {
 

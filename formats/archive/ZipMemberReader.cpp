@@ -19,9 +19,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 #include "formats/archive/ZipFormat.h"
 
 namespace kiv::zip {

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/CommonUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
-#include "engine/ResultRow.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
+#include "core/ResultRow.h"
 
 namespace {
 

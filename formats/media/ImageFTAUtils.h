@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum ImageType : uint8_t {
     IMAGE_NONE = 0,

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum MediaContainerFileType : uint8_t {
     MEDIA_CONTAINER_NONE = 0,

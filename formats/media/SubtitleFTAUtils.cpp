@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/ResultRow.h"
+#include "core/ResultRow.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum SubtitleType : uint8_t {
     SUBTITLE_NONE = 0,

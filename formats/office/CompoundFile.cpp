@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 class CompoundFile;
 class CFStream;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 #include "formats/office/MD5.h"
 #include "formats/office/RC4.h"
 #include "formats/office/SHA1.h"

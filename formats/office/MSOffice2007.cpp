@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/ResultRow.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "formats/archive/ZipArchive.h"
 #include "formats/text/HTMLReader.h"
 

@@ -6,9 +6,9 @@
 #include <exception>
 #include <vector>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 #include "formats/office/MSOffice2003.h"
 

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "engine/ResultRow.h"
-#include "engine/TypeTables.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "formats/archive/ZipArchive.h"
 
 using kiv::ByteSource;

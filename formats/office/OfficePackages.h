@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/office/MSOffice2007.h"
 
 bool isOpenOfficeDocument(const kiv::ByteSource& src);

@@ -1,7 +1,7 @@
 #include "formats/office/OfficeProbes.h"
 
-#include "engine/ByteSignatures.h"
-#include "engine/ByteUtils.h"
+#include "core/ByteSignatures.h"
+#include "core/ByteUtils.h"
 
 using kiv::ByteSource;
 using kiv::ByteView;

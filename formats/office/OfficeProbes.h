@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 bool isTNEF(const kiv::ByteSource& src);
 bool isTNEF(const std::string& path, unsigned long size);

@@ -11,8 +11,8 @@
 #include <qpdf/QPDFExc.hh>
 #include <vector>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 #include "formats/media/ImageFTAUtils.h"
 
 using kiv::ByteSource;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 // 0 not PDF, 1 PDF, 2 Illustrator (a PDF carrying "/AIMetaData").
 int classifyPDFType(const kiv::ByteSource& src);

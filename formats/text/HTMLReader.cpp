@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/ByteSource.h"
-#include "engine/Limits.h"
+#include "core/ByteSource.h"
+#include "core/Limits.h"
 
 class HTMLTag {
 public:

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 namespace kiv::text {
 

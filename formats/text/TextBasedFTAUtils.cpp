@@ -2,10 +2,10 @@
 
 #include <string_view>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/ResultRow.h"
-#include "engine/TypeTables.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "formats/text/CalendarReader.h"
 #include "formats/text/HTMLReader.h"
 #include "formats/text/MIMEHandler.h"

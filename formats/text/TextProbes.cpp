@@ -1,7 +1,7 @@
 #include "formats/text/TextProbes.h"
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 using kiv::ByteSource;
 using kiv::ByteView;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 bool isRTF(const kiv::ByteSource& src);
 bool isRTF(const std::string& path, unsigned long size);

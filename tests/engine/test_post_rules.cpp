@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "engine/PostRules.h"
-#include "tests/engine/CoreTestKit.h"
+#include "tests/core/CoreTestKit.h"
 #include "tests/formats/archive/ArchiveTestKit.h"
 
 using namespace kit;

@@ -20,8 +20,8 @@
 #include <sstream>
 #include <thread>
 
+#include "core/Limits.h"
 #include "engine/HostApi.h"
-#include "engine/Limits.h"
 #include "tests/engine/e2e/E2eKit.h"
 
 namespace fs = std::filesystem;

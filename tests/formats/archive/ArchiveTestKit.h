@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/TypeTables.h"
 #include "engine/CommonUtils.h"
-#include "engine/TypeTables.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 
 namespace kit {

@@ -1,7 +1,7 @@
 // The archive family's post-rule probes: JAR, ISO 9660, Apple disk image and Atari ATR, at
 // the edges of the windows and sizes they test.
 #include "formats/archive/ArchiveProbes.h"
-#include "tests/engine/CoreTestKit.h"
+#include "tests/core/CoreTestKit.h"
 #include "tests/formats/archive/ArchiveTestKit.h"
 
 using namespace kit;

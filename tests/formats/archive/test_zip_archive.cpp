@@ -1,8 +1,8 @@
 // ZIP member access: end-record search both ways, the member-name test, and member
 // extraction through 7za, on byte-written archives and on ones made by zip and python3.
 #include "ArchiveTestKit.h"
-#include "engine/Limits.h"
-#include "tests/engine/CoreTestKit.h"
+#include "core/Limits.h"
+#include "tests/core/CoreTestKit.h"
 
 using namespace kit;
 

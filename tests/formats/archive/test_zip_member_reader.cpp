@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "ArchiveTestKit.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 #include "formats/archive/ZipArchive.h"
 #include "formats/archive/ZipMemberReader.h"
 #include "tests/formats/office/PackageFixtures.h"

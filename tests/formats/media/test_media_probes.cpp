@@ -2,7 +2,7 @@
 // subtitle codes.
 #include <gtest/gtest.h>
 
-#include "engine/TypeTables.h"
+#include "core/TypeTables.h"
 #include "formats/media/ImageFTAUtils.h"
 #include "formats/media/MediaContainerFileType.h"
 #include "formats/media/SubtitleFTAUtils.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/office/CompoundFile.h"
 #include "tests/formats/office/CfbBuilder.h"
 

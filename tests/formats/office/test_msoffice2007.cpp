@@ -7,7 +7,7 @@
 #include <random>
 #include <regex>
 
-#include "engine/TypeTables.h"
+#include "core/TypeTables.h"
 #include "formats/office/MSOffice2007.h"
 #include "tests/formats/office/PackageFixtures.h"
 

@@ -1,7 +1,7 @@
 // The Office family's small probes: TNEF by its signature and version attribute, and the kind
 // of a compound document by the signature rows of its first sector.
 #include "formats/office/OfficeProbes.h"
-#include "tests/engine/CoreTestKit.h"
+#include "tests/core/CoreTestKit.h"
 #include "tests/formats/archive/ArchiveTestKit.h"
 
 using namespace kit;

@@ -1,7 +1,7 @@
 // PDF: the header window and version test, the Illustrator marker, and the password test on
 // documents encrypted by the qpdf command.
 #include "formats/pdf/PdfProbe.h"
-#include "tests/engine/CoreTestKit.h"
+#include "tests/core/CoreTestKit.h"
 #include "tests/formats/archive/ArchiveTestKit.h"
 
 using namespace kit;

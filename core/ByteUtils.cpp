@@ -1,10 +1,10 @@
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 uint32_t ByteUtils::bytesToUInt32BE(const unsigned char* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);

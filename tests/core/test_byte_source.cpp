@@ -1,21 +1,14 @@
-// The shared byte reader, helpers and tables every detector relies on.
+// The bounded byte source and its window and search layer.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
-#include "engine/ByteSignatures.h"
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/CommonUtils.h"
-#include "engine/TypeTables.h"
-#include "tests/engine/CoreTestKit.h"
+#include "core/ByteSource.h"
+#include "tests/core/CoreTestKit.h"
 
 using kiv::ByteSource;
 using kiv::FileByteSource;
@@ -208,165 +201,4 @@ TEST(ByteSource, FilesThatAreMissingOrNotRegularHaveNoBytes) {
     EXPECT_TRUE(f.head(5).startsWith("hello", 5));
     EXPECT_EQ(kiv::WindowReader(f).find("world", 5, 0, 100), 6u);
     ::unlink(path.c_str());
-}
-
-TEST(ByteUtils, EndianReadsRefusePastTheEnd) {
-    const uint8_t b[] = {0x12, 0x34, 0x56, 0x78};
-    EXPECT_EQ(ByteUtils::bytesToUInt32BE(b), 0x12345678u);
-    EXPECT_EQ(ByteUtils::bytesToUInt24BE(b), 0x123456u);
-    EXPECT_EQ(ByteUtils::bytesToUInt16BE(b), 0x1234u);
-    EXPECT_EQ(*kiv::le32(b, 4, 0), 0x78563412u);
-    EXPECT_EQ(*kiv::be16(b, 4, 2), 0x5678u);
-    EXPECT_FALSE(kiv::le32(b, 4, 1));
-    EXPECT_FALSE(kiv::le16(b, 4, SIZE_MAX));
-    const uint8_t z[4] = {};
-    EXPECT_TRUE(ByteUtils::compareArrayValue(z, 0, 4));
-    EXPECT_FALSE(ByteUtils::compareArrayValue(z, 0, 0));
-    uint8_t fifty[50];
-    EXPECT_EQ(getArraySize(fifty), 50u);
-}
-
-TEST(CommonUtils, SearchInBinary) {
-    EXPECT_EQ(CommonUtils::searchInBinary("aaab", 4, "aab", 3), 1);
-    EXPECT_EQ(CommonUtils::searchInBinary("ab", 2, "b", 1), 1);
-    EXPECT_EQ(CommonUtils::searchInBinary("", 0, "x", 1), -1);
-    EXPECT_EQ(CommonUtils::searchInBinary("abc", 3, "", 0), 0);
-    const unsigned char hay[] = {0x01, 0xD0, 0xCF, 0x11};
-    EXPECT_EQ(CommonUtils::searchInBinary(hay, 4, "\xD0\xCF", 2), 1);
-    std::vector<char> v = {'x', 'P', 'K'};
-    EXPECT_EQ(CommonUtils::searchInBinary(v, v.size(), "PK", 2), 1);
-}
-
-TEST(CommonUtils, PathQuotingAndNoShell) {
-    std::string p = "/tmp/a b(1)/";
-    CommonUtils::replaceSpaceInPath(p);
-    EXPECT_EQ(p, "/tmp/a\" \"b\\(1\\)/");
-    std::string q = "x\t \ny{z}[0]";
-    CommonUtils::replaceSpaceInPath(q);
-    EXPECT_EQ(q, "x\"\t \n\"y\\{z\\}\\[0\\]");
-    // A very long blank run must not exhaust the stack.
-    std::string blanks = "a" + std::string(200000, ' ') + "b";
-    CommonUtils::replaceSpaceInPath(blanks);
-    EXPECT_EQ(blanks.size(), 200004u);
-    // Arguments reach the program byte for byte; nothing is read as shell syntax.
-    std::string hostile = "/tmp/x'$(touch pwned);`id`\n\"y";
-    EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"printf", "%s", hostile}), hostile);
-}
-
-TEST(CommonUtils, CommandOutputKeepsEveryByte) {
-    std::vector<char> out;
-    int status = -1;
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"printf", "a\\000b\\377"}, out, 100, &status));
-    EXPECT_EQ(out, (std::vector<char>{'a', '\0', 'b', '\xff'}));
-    EXPECT_EQ(status, 0);
-    out.clear();
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"head", "-c", "100000", "/dev/zero"}, out, 10));
-    EXPECT_EQ(out.size(), 10u);
-    // Standard error is collected too; a missing program is a failure, not empty success.
-    out.clear();
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"ls", "/no/such/dir"}, out, 1000, &status));
-    EXPECT_FALSE(out.empty());
-    EXPECT_NE(status, 0);
-    EXPECT_FALSE(CommonUtils::executeCommandAndGetOutputChar({"/no/such/program"}, out));
-    EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"/no/such/program"}), "");
-    EXPECT_FALSE(CommonUtils::executeCommandAndGetOutputChar({"no-such-program-anywhere"}, out));
-}
-
-TEST(CommonUtils, CommandOutputIsCappedAndEndlessOutputStops) {
-    // A 200 KiB file with NULs and every byte value comes back byte for byte.
-    std::string path = tempPath("kiv-core-binary");
-    std::string bytes;
-    for (size_t i = 0; i < 200 * 1024; ++i) bytes += static_cast<char>((i * 131) % 256);
-    { std::ofstream(path, std::ios::binary) << bytes; }
-    std::vector<char> out;
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"cat", path}, out));
-    EXPECT_EQ(std::string(out.begin(), out.end()), bytes);
-    ::unlink(path.c_str());
-    // A program that never stops writing is stopped once it passes the cap.
-    out.clear();
-    int status = 0;
-    ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"yes"}, out, 4096, &status));
-    EXPECT_EQ(out.size(), 4096u);
-    EXPECT_TRUE(WIFSIGNALED(status));
-}
-
-TEST(CommonUtils, SafeGetlineReadsEveryLineEnding) {
-    std::istringstream in(std::string("a\r\nb\rc\n"));
-    std::string line;
-    std::vector<std::string> lines;
-    while (CommonUtils::safeGetline(in, line) && !(in.eof() && line.empty())) lines.push_back(line);
-    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c"}));
-    EXPECT_TRUE(in.eof());
-    // An overlong line stops one character past the cap, so "longer than the cap" stays
-    // visible, and the rest of the line is not read.
-    std::istringstream longLine(std::string(1000, 'z') + "\nnext\n");
-    CommonUtils::safeGetline(longLine, line, 10);
-    EXPECT_EQ(line, std::string(11, 'z'));
-    EXPECT_EQ(longLine.tellg(), 11);
-    std::istringstream exact("0123456789\nnext");
-    CommonUtils::safeGetline(exact, line, 10);
-    EXPECT_EQ(line, "0123456789");
-    CommonUtils::safeGetline(exact, line, 10);
-    EXPECT_EQ(line, "next");
-}
-
-TEST(CommonUtils, ValueOfResultJsonKeys) {
-    std::string json =
-        "{\"typeID\":\"PDF\",\"type\":\"application/pdf\",\"groupIDs\":[\"P\"],\"groupID\":\"P\","
-        "\"description\":\"Adobe Portable Document Format\",\"extensions\":\"pdf\",\"encrypted\":false}";
-    EXPECT_EQ(CommonUtils::getValueOf("typeID", json), "PDF");
-    EXPECT_EQ(CommonUtils::getValueOf("encrypted", json), "false");
-    EXPECT_EQ(CommonUtils::getValueOf("missing", json), "");
-    // A closing brace inside a quoted value is part of the value; one after it is not.
-    EXPECT_EQ(CommonUtils::getValueOf("description", "{\"description\":\"a}\",\"x\":1}"), "a}");
-    EXPECT_EQ(CommonUtils::getValueOf("description", "{\"description\":\"a}\"}"), "a}");
-    EXPECT_EQ(CommonUtils::getValueOf("x", "{\"x\":\"\"}"), "");
-    EXPECT_EQ(CommonUtils::getValueOf("k", "{\"k\"}"), "");
-    std::string s = " a b ";
-    CommonUtils::removeSpace(s);
-    EXPECT_EQ(s, "ab");
-}
-
-TEST(TypeTables, FirstPairOfAKeyWins) {
-    EXPECT_EQ(FileTypeDescription.size(), 197u);
-    EXPECT_EQ(FileTypeDescription.at("M4V"), "MPEG-4 Video");
-    EXPECT_EQ(FileTypeDescription.at("data"), "data");
-    EXPECT_THROW(FileTypeDescription.at("DATA"), std::out_of_range);
-    EXPECT_EQ(FileTypeDescription.at("ZIP-ENCRYPTED"), FileTypeDescription.at("ZIP"));
-    EXPECT_EQ(MisMatchExtensions.size(), 65u);
-    EXPECT_EQ(MisMatchExtensions.front(), "DOC");
-    EXPECT_EQ(MisMatchExtensions.back(), "ZIP");
-    EXPECT_EQ(DXFVersion.size(), 13u);
-    EXPECT_EQ(DWFVersion.size(), 22u);
-    EXPECT_EQ(DXFVersion.count("AC1001"), 0u);
-    EXPECT_EQ(DWFVersion.at("06.20"), 59);
-    EXPECT_EQ(DWGVersionDescription.size(), 19u);
-    EXPECT_EQ(DXFVersionDescription.size(), 14u);
-    EXPECT_EQ(DWFVersionDescription.size(), 23u);
-}
-
-TEST(SignatureTables, HexTextAndRows) {
-    using V = std::vector<uint8_t>;
-    EXPECT_EQ(FileSignature::parseHexText("0x43 0x44 0x30 0x30 0x31"), (V{0x43, 0x44, 0x30, 0x30, 0x31}));
-    EXPECT_EQ(FileSignature::parseHexText("0x43, 0x44,0x30 ,0x30\t0x31"), (V{0x43, 0x44, 0x30, 0x30, 0x31}));
-    EXPECT_EQ(FileSignature::parseHexText("0xFD 0xxx 0X0e ff 0x123 7g zz 0x"), (V{0xFD, 0x0E, 0xFF, 0x23, 0x07}));
-    EXPECT_TRUE(FileSignature::parseHexText(" ,, ").empty());
-
-    kivtest::buildSignatureTables();
-    ASSERT_EQ(isoSignatures.size(), 3u);
-    EXPECT_EQ(isoSignatures[2].offset, 36865u);
-    const std::vector<FileSignature>& rows = fallBackSignatures.at("MSOFFICE");
-    ASSERT_EQ(rows.size(), 28u);
-    EXPECT_EQ(rows[0].bytes.size(), 8u);
-    EXPECT_EQ(rows[0].offset, 0u);
-    EXPECT_EQ(rows[27].bytes, (V{0xFD, 0xFF, 0xFF, 0xFF, 0x00, 0x04, 0x00, 0x00, 0x00}));
-    EXPECT_EQ(rows[27].description, "Windows Thumbnail Database");
-    EXPECT_EQ(rows[1].description, FileTypeDescription.at("DOC"));
-    for (size_t i = 1; i < rows.size(); ++i) {
-        EXPECT_EQ(rows[i].offset, 512u) << i;
-        EXPECT_FALSE(rows[i].bytes.empty()) << i;
-        if (i < 27) {
-            EXPECT_EQ(rows[i].description, FileTypeDescription.at(rows[i].typeId)) << i;
-        }
-    }
 }

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/ByteSignatures.h"
-#include "engine/ByteSource.h"
+#include "core/ByteSignatures.h"
+#include "core/ByteSource.h"
 
 namespace kivtest {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 namespace kiv {
 

@@ -1,4 +1,4 @@
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 namespace kiv {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/TypeTables.h"
+#include "core/TypeTables.h"
 
 namespace kiv {
 
