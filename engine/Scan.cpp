@@ -114,13 +114,13 @@ bool scanToResult(const char* path, DetectionResult& result,
     // would block every reader, a device can read without end, and a directory has no bytes.
     FileByteSource src(path);
     if (!src.isRegular()) return false;
-    ZipArchive::MemberCacheScope archiverAnswers;
     const bool answered = runCascade(src, result) || genericStage(src, result);
     if (answered && refine) refine(src, result);
     // An answer built without a member that only 7za could read is a guess that looks real
     // (an encrypted package would pass for a plain one): no answer, and the host may ask why.
-    if (!archiverAnswers.archiverFailure().empty()) {
-        setLastMagicError(archiverAnswers.archiverFailure().c_str());
+    const std::string& archiverFailure = ZipArchive::archiverFailure(src);
+    if (!archiverFailure.empty()) {
+        setLastMagicError(archiverFailure.c_str());
         return false;
     }
     return answered;

@@ -118,18 +118,20 @@ bool ZipArchive::isMember(const ByteSource& src, const void* name, size_t length
     return checkFileNameExistInZip(src, src.size(), static_cast<const char*>(name), static_cast<uint16_t>(length));
 }
 
-struct ZipArchive::MemberCacheScope::CachedRun {
-    std::string path;
-    std::string member;
-    std::vector<char> out;
-    int status;
-};
-
 namespace {
 
-// The innermost live MemberCacheScope of this thread's scan, null outside one. A plain pointer,
-// so the thread has nothing to destroy.
-thread_local ZipArchive::MemberCacheScope* currentScope = nullptr;
+// The members read from one source: what 7za printed (or would have) and its status, and why
+// a member that only 7za could give was not read.
+struct MemberReads {
+    struct Run {
+        std::string member;
+        std::vector<char> out;
+        int status;
+    };
+    std::vector<Run> runs;
+    std::string archiverFailure;
+};
+const kiv::MemoKey<MemberReads> kMemberReads;
 
 // What checkArchiver found: until it runs, 7za is simply tried.
 enum class Archiver { Unchecked, Runs, CannotRun };
@@ -186,23 +188,20 @@ std::string ZipArchive::checkArchiver() {
     return problem;
 }
 
-ZipArchive::MemberCacheScope::MemberCacheScope() : outer_(currentScope) { currentScope = this; }
-
-ZipArchive::MemberCacheScope::~MemberCacheScope() { currentScope = outer_; }
+const std::string& ZipArchive::archiverFailure(const ByteSource& src) {
+    return src.memo().get(kMemberReads).archiverFailure;
+}
 
 void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, std::vector<char>& out,
                              int* exitStatus) {
-    const std::string& path = src.path();
     if (exitStatus) *exitStatus = -1;
     if (currentDir.empty() || src.descriptor() < 0) return;
-    MemberCacheScope* const scope = currentScope;
-    if (scope != nullptr) {
-        for (const auto& run : scope->runs_) {
-            if (run.path == path && run.member == member) {
-                out.insert(out.end(), run.out.begin(), run.out.end());
-                if (exitStatus) *exitStatus = run.status;
-                return;
-            }
+    MemberReads& reads = src.memo().get(kMemberReads);
+    for (const MemberReads::Run& run : reads.runs) {
+        if (run.member == member) {
+            out.insert(out.end(), run.out.begin(), run.out.end());
+            if (exitStatus) *exitStatus = run.status;
+            return;
         }
     }
     std::vector<char> bytes;
@@ -213,13 +212,13 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
         status = cannotRun ? -1 : runArchiver(src, member, bytes);
         // Without this member the scan can only guess (an encrypted package would pass for a
         // plain one), so it is noted for the scan to answer nothing.
-        if (status == -1 && scope != nullptr && scope->archiverFailure_.empty())
-            scope->archiverFailure_ = "a member only 7za can read was needed: " +
-                                      (cannotRun ? archiverProblem : std::string("7za could not be started"));
+        if (status == -1 && reads.archiverFailure.empty())
+            reads.archiverFailure = "a member only 7za can read was needed: " +
+                                    (cannotRun ? archiverProblem : std::string("7za could not be started"));
     }
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
-    if (scope != nullptr) scope->runs_.push_back({path, member, std::move(bytes), status});
+    reads.runs.push_back({member, std::move(bytes), status});
 }
 
 // 7za from the engine directory, run without a shell: "e -so" writes the member to standard

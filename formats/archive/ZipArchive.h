@@ -27,8 +27,10 @@ public:
     // file, never its path: 7za would expand wildcards in a path), appended to out; the
     // exit status (waitpid form) goes to *exitStatus. Every member read goes through here: the
     // bytes come from the in-process reader when it is sure they are exactly 7za's answer, and
-    // from a run of 7za otherwise. Inside a MemberCacheScope a repeated request for the same
-    // path and member is answered from the first one.
+    // from a run of 7za otherwise. A repeated request for the same member of the same source
+    // is answered from the first one: one scan asks for a member of a package several times
+    // (password probe, content types, relationships), and each run of the archiver costs
+    // milliseconds. The answers are kept in the source's memo, so they live as long as the scan.
     static void run7zMember(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out,
                             int* exitStatus = nullptr);
     // The 7za run itself on src's open file, with the output cap and time limit; answers the
@@ -43,31 +45,10 @@ public:
     // no longer start it.
     static std::string checkArchiver();
 
-    // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
-    // one scan asks for the same member of a package several times (password probe, content
-    // types, relationships), and each run of the archiver costs milliseconds.
-    // The answers live in the scope, on the scan's stack: a thread_local container would have
-    // a destructor that pins the library in memory until the thread ends.
-    // The scope also notes a member that only 7za could give (the in-process reader declined
-    // it) while 7za could not run: whatever the scan concluded rests on a member it never saw.
-    class MemberCacheScope {
-    public:
-        MemberCacheScope();
-        ~MemberCacheScope();
-        MemberCacheScope(const MemberCacheScope&) = delete;
-        MemberCacheScope& operator=(const MemberCacheScope&) = delete;
-
-        // "" while every member asked for was read; otherwise why the archiver failed.
-        const std::string& archiverFailure() const { return archiverFailure_; }
-
-        struct CachedRun;
-
-    private:
-        friend class ZipArchive;
-        std::vector<CachedRun> runs_;
-        std::string archiverFailure_;
-        MemberCacheScope* outer_;
-    };
+    // "" while every member read from src was read; otherwise why 7za failed to give one that
+    // only it could give (the in-process reader declined it): whatever a scan concluded then
+    // rests on a member it never saw.
+    static const std::string& archiverFailure(const kiv::ByteSource& src);
 
     // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.
     // Nothing else of the record is checked.
