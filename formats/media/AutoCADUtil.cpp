@@ -38,14 +38,14 @@ constexpr const char* kDwgReleases[] = {"1.50", "2.10", "1002", "1003", "1004", 
 // Text of at most n bytes at p, up to the first NUL.
 std::string textAt(const char* p, size_t n) { return std::string(p, strnlen(p, n)); }
 
-// Reads a text DXF line by line through one ByteSource with a small buffer. A line ends
-// at LF, CR or CR LF. The caller says how much of a line it needs, so a huge line is
-// never held whole; the whole walk stops after kDxfMaxLines lines or kDxfMaxBytes bytes.
+// Reads a text DXF line by line, a window of the source at a time. A line ends at LF, CR or
+// CR LF. The caller says how much of a line it needs, so a huge line is never held whole;
+// the whole walk stops after kDxfMaxLines lines or kDxfMaxBytes bytes.
 class DxfLineReader {
 public:
     enum class Status { Line, End, TooLong, OverBudget };
 
-    explicit DxfLineReader(const kiv::ByteSource& src) : src_(src) {}
+    explicit DxfLineReader(const kiv::ByteSource& src) : in_(src) {}
 
     // Reads the next line into raw (blanks kept; when given) and stripped (blanks 0x20
     // removed). More than maxRaw characters: TooLong, and the rest of the line is left
@@ -78,28 +78,29 @@ public:
 private:
     static constexpr int kEnd = -1;
     static constexpr int kBudget = -2;
-    static constexpr size_t kChunk = 64 * 1024;
 
     int peek() {
-        if (bufPos_ == buf_.size() && !fill()) return kEnd;
-        return buf_[bufPos_];
+        if (next_ == end_ && !fill()) return kEnd;
+        return *next_;
     }
     int get() {
         if (consumed_ >= kiv::limits::kDxfMaxBytes) return kBudget;
-        if (bufPos_ == buf_.size() && !fill()) return kEnd;
+        if (next_ == end_ && !fill()) return kEnd;
         ++consumed_;
-        return buf_[bufPos_++];
+        return *next_++;
     }
+    // The next window's bytes; false at the end.
     bool fill() {
-        buf_ = src_.read(filePos_, kChunk);
-        bufPos_ = 0;
-        filePos_ += buf_.size();
-        return !buf_.empty();
+        size_t got = 0;
+        next_ = in_.view(filePos_, kiv::limits::kReadWindow, got);
+        end_ = next_ + got;
+        filePos_ += got;
+        return got > 0;
     }
 
-    const kiv::ByteSource& src_;
-    std::vector<uint8_t> buf_;
-    size_t bufPos_ = 0;
+    kiv::WindowReader in_;
+    const uint8_t* next_ = nullptr;
+    const uint8_t* end_ = nullptr;
     uint64_t filePos_ = 0;
     uint64_t consumed_ = 0;
     uint32_t lines_ = 0;
