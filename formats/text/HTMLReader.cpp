@@ -145,19 +145,16 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     kiv::ByteView head = src.head(sizeof kUtf8Bom);
     if (head.startsWith(kUtf8Bom, sizeof kUtf8Bom)) pos = sizeof kUtf8Bom;
     int first = -1;
-    std::vector<uint8_t> chunk(std::min<uint64_t>(64 * 1024, limit));
-    while (pos < limit && first < 0) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk.size(), limit - pos));
-        size_t got = src.readAt(pos, chunk.data(), want);
-        if (got == 0) return false;
-        for (size_t i = 0; i < got; ++i) {
-            if (!kiv::isAsciiSpace(chunk[i])) {
-                first = chunk[i];
-                break;
+    kiv::WindowReader probe(src, kiv::limits::kReadWindow, limit);
+    probe.walk(pos, limit, 0, kiv::WindowReader::npos, [&](const uint8_t* p, size_t n, uint64_t) {
+        for (size_t i = 0; i < n; ++i) {
+            if (!kiv::isAsciiSpace(p[i])) {
+                first = p[i];
+                return false;
             }
         }
-        pos += got;
-    }
+        return true;
+    });
     if (first != '<') return false;
 
     // The walk reads the text window by window: a large file costs one window (or its longest
