@@ -41,7 +41,7 @@ struct DirEntryData {
     unsigned char bytes[kSize] = {};
 
     const unsigned char* name() const { return bytes; }  // 32 UTF-16LE units
-    uint8_t objectType() const { return bytes[0x42]; }  // 0 empty, 1 storage, 2 stream, 5 root
+    uint8_t objectType() const { return bytes[0x42]; }   // 0 empty, 1 storage, 2 stream, 5 root
     uint32_t leftSibling() const;
     uint32_t rightSibling() const;
     uint32_t child() const;
