@@ -228,8 +228,8 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
 // and a name opened again could by now be another file or a FIFO.
 int ZipArchive::runArchiver(const ByteSource& src, const std::string& member, std::vector<char>& out) {
     if (src.descriptor() < 0) return -1;
-    const std::vector<std::string> argv = {currentDir + "7za",         "e", "-so", "-p", "-i!" + member, "--",
-                                           CommonUtils::passedFdPath()};
+    const std::vector<std::string> argv = {currentDir + "7za", "e",  "-so", "-p", "-i!" + member,
+                                           "--",               CommonUtils::passedFdPath()};
     int status = -1;
     if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status,
                                                      kiv::limits::kArchiverTimeoutMs, src.descriptor()))

@@ -14,20 +14,20 @@ namespace {
 
 // HTML element names, lower case.
 constexpr std::string_view kHtmlTagNames[] = {
-    "!doctype", "a",        "abbr",   "acronym",  "address",    "applet",  "area",     "article",    "aside",
-    "audio",    "b",        "base",   "basefont", "bdi",        "bdo",     "big",      "blockquote", "body",
-    "br",       "button",   "canvas", "caption",  "center",     "cite",    "code",     "col",        "colgroup",
-    "datalist", "dd",       "del",    "details",  "dfn",        "dialog",  "dir",      "div",        "dl",
-    "dt",       "em",       "embed",  "fieldset", "figcaption", "figure",  "font",     "footer",     "form",
-    "frame",    "frameset", "h1",     "h2",       "h3",         "h4",      "h5",       "h6",         "head",
-    "header",   "hr",       "html",   "i",        "iframe",     "img",     "input",    "ins",        "kbd",
-    "label",    "legend",   "li",     "link",     "main",       "map",     "mark",     "menu",       "menuitem",
-    "meta",     "meter",    "nav",    "noframes", "noscript",   "object",  "ol",       "optgroup",   "o:p",
-    "option",   "output",   "p",      "param",    "picture",    "pre",     "progress", "q",          "rp",
-    "rt",       "ruby",     "s",      "samp",     "script",     "section", "select",   "small",      "source",
-    "span",     "strike",   "strong", "style",    "sub",        "summary", "sup",      "table",      "tbody",
-    "td",       "textarea", "tfoot",  "th",       "thead",      "time",    "title",    "tr",         "track",
-    "tt",       "u",        "ul",     "var",      "video",      "wbr",     "b:if",     "b:else",
+    "!doctype", "a",        "abbr",     "acronym",  "address",    "applet",   "area",     "article", "aside",
+    "audio",    "b",        "base",     "basefont", "bdi",        "bdo",      "big",      "blockquote",
+    "body",     "br",       "button",   "canvas",   "caption",    "center",   "cite",     "code",    "col",
+    "colgroup", "datalist", "dd",       "del",      "details",    "dfn",      "dialog",   "dir",     "div",
+    "dl",       "dt",       "em",       "embed",    "fieldset",   "figcaption", "figure", "font",    "footer",
+    "form",     "frame",    "frameset", "h1",       "h2",         "h3",       "h4",       "h5",      "h6",
+    "head",     "header",   "hr",       "html",     "i",          "iframe",   "img",      "input",   "ins",
+    "kbd",      "label",    "legend",   "li",       "link",       "main",     "map",      "mark",    "menu",
+    "menuitem", "meta",     "meter",    "nav",      "noframes",   "noscript", "object",   "ol",      "optgroup",
+    "o:p",      "option",   "output",   "p",        "param",      "picture",  "pre",      "progress", "q",
+    "rp",       "rt",       "ruby",     "s",        "samp",       "script",   "section",  "select",  "small",
+    "source",   "span",     "strike",   "strong",   "style",      "sub",      "summary",  "sup",     "table",
+    "tbody",    "td",       "textarea", "tfoot",    "th",         "thead",    "time",     "title",   "tr",
+    "track",    "tt",       "u",        "ul",       "var",        "video",    "wbr",      "b:if",    "b:else",
 };
 // The VML marker tag.
 constexpr std::string_view kVmlTagNames[] = {"v:shapetype"};
@@ -126,11 +126,12 @@ const std::set<std::string> TextBasedFTAUtils::setHtmlTag = toSet(kHtmlTagNames,
 const std::set<std::string> TextBasedFTAUtils::setVMLTag = toSet(kVmlTagNames, std::size(kVmlTagNames));
 
 const std::set<std::string> TextBasedFTAUtils::setXMLBasedExt = {
-    "3dml",  "abw",      "aiml", "apml",  "atom",   "ficml",  "gml",  "gpx",  "htm",  "html",      "jnlp",    "kml",
-    "lxfml", "musicxml", "mxl",  "ova",   "ovf",    "rdf",    "rels", "resx", "rss",  "scrivx",    "sgml",    "smil",
-    "svg",   "vml",      "x3dv", "xaml",  "xht",    "xhtml",  "xml",  "xsd",  "xspf", "xul",       "zir",     "1st",
-    "apt",   "asc",      "cfg",  "cnf",   "conf",   "config", "css",  "err",  "faq",  "fodt",      "ini",     "log",
-    "me",    "note",     "now",  "plain", "readme", "text",   "tmp",  "txt",  "unx",  "classpath", "project",
+    "3dml", "abw",  "aiml", "apml",   "atom",   "ficml",     "gml",     "gpx",  "htm",   "html", "jnlp", "kml",
+    "lxfml", "musicxml", "mxl", "ova", "ovf",   "rdf",       "rels",    "resx", "rss",   "scrivx", "sgml",
+    "smil", "svg",  "vml",  "x3dv",   "xaml",   "xht",       "xhtml",   "xml",  "xsd",   "xspf", "xul",  "zir",
+    "1st",  "apt",  "asc",  "cfg",    "cnf",    "conf",      "config",  "css",  "err",   "faq",  "fodt", "ini",
+    "log",  "me",   "note", "now",    "plain",  "readme",    "text",    "tmp",  "txt",   "unx",  "classpath",
+    "project",
 };
 
 namespace {
