@@ -1,7 +1,7 @@
 // Ordinary text and the formats that look like it, through the built kiv_engine.so with the
 // real matcher and its definitions: text libmagic names is "TXT" whatever kind of text it is,
 // and a few bytes that merely look like mail, tar, HFS+ or PHP decide nothing, while the true
-// files of each format (made here after their specifications, or by the archivers and iconv)
+// files of each format (laid out here byte by byte, or made by the archivers and iconv)
 // keep their answers.
 #include <gtest/gtest.h>
 
