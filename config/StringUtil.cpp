@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 
 namespace {
 constexpr const char* kTrimSet = " \"\t\r\n";

@@ -11,9 +11,9 @@
 
 #include "config/ConfigExports.h"
 #include "config/StringUtil.h"
+#include "core/Limits.h"
 #include "engine/CommonUtils.h"
 #include "engine/HostApi.h"
-#include "engine/Limits.h"
 #include "engine/Result.h"
 
 namespace kiv::config {

@@ -12,8 +12,8 @@
 
 #include "config/ConfigExports.h"
 #include "config/StringUtil.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 using rapidjson::Value;
 using Allocator = rapidjson::Document::AllocatorType;

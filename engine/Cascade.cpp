@@ -165,11 +165,6 @@ const CascadeStep kSteps[] = {
 
 }  // namespace
 
-const CascadeStep* cascadeSteps(size_t& count) {
-    count = sizeof kSteps / sizeof kSteps[0];
-    return kSteps;
-}
-
 bool runCascade(const ByteSource& src, DetectionResult& result, const char** decidedBy) {
     for (const CascadeStep& step : kSteps) {
         if (step.decide(src, result)) {

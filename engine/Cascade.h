@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "engine/Result.h"
 
 namespace kiv {
@@ -15,9 +15,6 @@ struct CascadeStep {
     // Runs the detector; when it decides, writes the result and answers true.
     bool (*decide)(const ByteSource& src, DetectionResult& result);
 };
-
-// The steps in cascade order.
-const CascadeStep* cascadeSteps(size_t& count);
 
 // Runs the cascade. True when a step decided; its name goes to *decidedBy when given.
 bool runCascade(const ByteSource& src, DetectionResult& result, const char** decidedBy = nullptr);

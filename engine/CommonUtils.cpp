@@ -12,7 +12,8 @@
 #include <chrono>
 #include <cstdio>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
 
 extern char** environ;
 
@@ -20,8 +21,8 @@ int CommonUtils::searchBytes(const unsigned char* hay, unsigned long hayLen, con
                              unsigned long needleLen) {
     if (needleLen == 0) return 0;
     if (hay == nullptr || needleLen > hayLen) return -1;
-    const void* p = memmem(hay, hayLen, needle, needleLen);
-    return p ? static_cast<int>(static_cast<const unsigned char*>(p) - hay) : -1;
+    const size_t at = kiv::findBytes(hay, hayLen, needle, needleLen);
+    return at == SIZE_MAX ? -1 : static_cast<int>(at);
 }
 
 std::string CommonUtils::getValueOf(const std::string& key, const std::string& json) {

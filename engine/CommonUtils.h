@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 class CommonUtils {
 public:

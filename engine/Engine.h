@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 #include "engine/QrixLib.h"
 
 constexpr int PARALLEL_NUM = kiv::limits::kScanSlots;
@@ -44,8 +44,9 @@ int lockFreeSlot();
 // True between an init that answered 0 and deinit.
 bool engineReady();
 
-// libmagic's error text of this thread's last generic stage ("" when it had none), copied
-// while the slot was locked; getLastError hands it out.
+// The reason this thread's last scan (or, before any, init) could not give: libmagic's error
+// of its generic stage, copied while the slot was locked, or why the archiver could not run.
+// "" when there is none; getLastError hands it out.
 const char* lastMagicError();
 void setLastMagicError(const char* text);
 

@@ -9,13 +9,14 @@
 #include <cstring>
 #include <exception>
 
+#include "core/TypeTables.h"
 #include "engine/CommonUtils.h"
 #include "engine/Engine.h"
 #include "engine/Families.h"
 #include "engine/HostApi.h"
 #include "engine/TypeCatalogue.h"
-#include "engine/TypeTables.h"
 #include "engine/mapping/regexptable.h"
+#include "formats/archive/ZipArchive.h"
 
 magic_t myt[PARALLEL_NUM];
 magic_t myt_mime[PARALLEL_NUM];
@@ -198,6 +199,7 @@ KIV_EXPORT int init() {
     if (gReady.load()) return 0;
     try {
         regexpTable.init();
+        qrix::removeCopiesOfEndedHosts();
         for (int i = 0; i < PARALLEL_NUM; ++i) {
             if (!openSlot(i)) {
                 closeSlots();
@@ -210,6 +212,9 @@ KIV_EXPORT int init() {
             return 1;
         }
         makeArchiverExecutable(currentDir);
+        // Proven once here rather than assumed from its mode bits. The engine starts without a
+        // working archiver; the host can learn why from getLastError on this thread.
+        kiv::setLastMagicError(ZipArchive::checkArchiver().c_str());
         std::call_once(gTablesBuilt, buildTables);
         CURRENT_THREAD_INDEX = 0;
         fillExtensionTables();
@@ -276,9 +281,10 @@ KIV_EXPORT int getFileTypeGroup(char** json) {
     }
 }
 
-// libmagic's error of this thread's last scan, copied while that scan held its slot: reading
-// a handle without its lock could meet another scan freeing the text. The text is not
-// registered and stays valid until this thread's next scan.
+// Why this thread's last scan failed: libmagic's error, copied while that scan held its slot
+// (reading a handle without its lock could meet another scan freeing the text), or why 7za
+// could not give a member the scan needed; before any scan, why init found 7za unable to run.
+// The text is not registered and stays valid until this thread's next scan.
 KIV_EXPORT int getLastError(const char** text) {
     if (text == nullptr) return 1;
     const char* error = kiv::lastMagicError();

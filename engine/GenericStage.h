@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 namespace kiv {
 

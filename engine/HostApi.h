@@ -4,7 +4,8 @@
 // from these declarations (decltype(&::scan)).
 //
 // Status convention: 0 success, 1 failure. Every char* handed out is a registered copy that
-// the host gives back with freeString, except getLastError's libmagic text.
+// the host gives back with freeString, except getLastError's own texts (libmagic's error,
+// or why the archiver could not run).
 #pragma once
 
 #include <cstddef>

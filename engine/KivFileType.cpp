@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
+#include "core/TypeTables.h"
 #include "engine/Engine.h"
 #include "engine/HostApi.h"
-#include "engine/TypeTables.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 #include "formats/archive/SplitArchive.h"
 #include "formats/text/TextBasedFTAUtils.h"

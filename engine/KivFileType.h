@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "engine/Result.h"
 
 namespace kiv {

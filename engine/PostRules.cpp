@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
-#include "engine/EngineDetectors.h"
-#include "engine/TypeTables.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
+#include "engine/Families.h"
 
 using kiv::ByteSource;
 
@@ -52,13 +53,7 @@ constexpr const char* kMediaMimes[] = {"video/3gpp2", "video/3gpp",   "video/qui
 constexpr const char* kPlainTextMimes[] = {"text/plain", "text/html", "text/x-c",
                                            "text/x-tex", "text/csv",  "application/octet-stream"};
 
-struct MediaRow {
-    MediaContainerFileType code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-constexpr MediaRow kMediaRows[] = {
+constexpr kiv::ResultRow<MediaContainerFileType> kMediaRows[] = {
     {MEDIA_CONTAINER_3GP, "3GP", "video/3gpp", "3gp"},
     {MEDIA_CONTAINER_3G2, "3G2", "video/3gpp2", "3g2"},
     {MEDIA_CONTAINER_M4A, "M4A/M4R", "audio/x-m4a", "m4a,m4r,mp4"},
@@ -70,6 +65,11 @@ constexpr MediaRow kMediaRows[] = {
     {MEDIA_CONTAINER_MPG, "MPG", "video/x-mpeg", "mpg,dat"},
     {MEDIA_CONTAINER_MPEG, "MPEG", "video/mpeg", "mpe,mpg,mpeg,m1v,m2v,m2p"},
 };
+
+// libmagic's description of HTML in UTF-16 with a byte-order mark, either byte order.
+bool isUtf16HtmlDescription(const std::string& description) {
+    return description.rfind("HTML document, Unicode text, UTF-16, ", 0) == 0;
+}
 
 bool isMediaAnswer(const Outcome& r) {
     if (isOneOf(r.typeId, kMediaTypeIds)) return true;
@@ -143,7 +143,7 @@ void applyRules(const ByteSource& src, Outcome& r) {
     }
     if (r.typeId == "HTML") {
         // The text stage is the authority on HTML; only the UTF-16 form it cannot read stays.
-        if (r.description == "HyperText Markup Language (UTF-16)")
+        if (r.description == "HyperText Markup Language (UTF-16)" || isUtf16HtmlDescription(r.description))
             set(r, "HTML", "text/html", "htm,html");
         else
             set(r, "TXT", "text/plain", "");
@@ -170,14 +170,13 @@ void applyRules(const ByteSource& src, Outcome& r) {
         return;
     }
     if (isMediaAnswer(r)) {
-        const MediaContainerFileType code = determineMediaContainerType(src);
-        for (const MediaRow& row : kMediaRows) {
-            if (row.code == code) set(r, row.typeId, row.mime, row.extensions);
-        }
+        const auto* row = kiv::findRow(kMediaRows, determineMediaContainerType(src));
+        if (row != nullptr) kiv::writeRow(*row, r.typeId, r.mime, r.extensions, r.description);
         return;
     }
-    if (r.typeId == "TXT" && hasAny(r.mime, kPlainTextMimes)) {
-        r.mime = "text/plain";
+    if (r.typeId == "TXT") {
+        // Other text (a script, JSON) keeps libmagic's own type; no text lists extensions.
+        if (hasAny(r.mime, kPlainTextMimes)) r.mime = "text/plain";
         r.extensions = "";
         r.description = FileTypeDescription.at(r.typeId);
         return;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 // Reads the mapped result and rewrites it in place. The new values are computed first and
 // written together, so an exception leaves the mapped result as it was.

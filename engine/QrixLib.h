@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 class qrix {
 public:
@@ -30,6 +30,11 @@ public:
     int SubmitFileA(char* path);
 
     bool bound() const { return analyze_ != nullptr; }
+
+    // Removes from the working directory the copies (published or still private) that no
+    // living host holds: those of hosts killed before they could remove their own. A host
+    // holds a lock on each of its copies while it lives.
+    static void removeCopiesOfEndedHosts();
     // The copy's file name ("lib.7"); empty before Init.
     const std::string& copyPath() const { return path_; }
 
@@ -51,6 +56,8 @@ private:
     struct stat written_ {};
     bool published_ = false;
     pid_t owner_ = 0;
+    // The copy's descriptor, holding its lock until release.
+    int lockFd_ = -1;
 };
 
 // One loader per scan slot; destroyed at unload from the last slot down, removing the copies.

@@ -2,33 +2,27 @@
 
 #include <cstdint>
 
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "engine/TypeCatalogue.h"
-#include "engine/TypeTables.h"
 
 namespace kiv {
 
 namespace {
 
-struct FixedRowText {
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-    bool encrypted;
-};
-
-// Indexed by FixedRow.
-constexpr FixedRowText kFixedRows[] = {
-    {"data", "application/octet-stream", "", false},
-    {"PDF-ENCRYPTED", "application/pdf", "pdf,ai", true},
-    {"PDF", "application/pdf", "pdf", false},
-    {"AI", "application/postscript", "pdf,ai", false},
-    {"RTF", "text/rtf", "rtf", false},
-    {"AMR", "audio/amr", "amr", false},
-    {"XEX/EXE", "application/x-dosdriver", "xex,exe", false},
-    {"PST", "application/vnd.ms-outlook", "pst", false},
-    {"TNEF", "application/ms-tnef", "tnef,dat", false},
-    {"WAV", "audio/wav", "wav", false},
-    {"MP3", "audio/mp3", "mp3", false},
+// Indexed by FixedRow; only the encrypted PDF row sets the encrypted flag.
+constexpr ResultRow<FixedRow> kFixedRows[] = {
+    {FixedRow::Data, "data", "application/octet-stream", ""},
+    {FixedRow::PdfEncrypted, "PDF-ENCRYPTED", "application/pdf", "pdf,ai"},
+    {FixedRow::Pdf, "PDF", "application/pdf", "pdf"},
+    {FixedRow::Ai, "AI", "application/postscript", "pdf,ai"},
+    {FixedRow::Rtf, "RTF", "text/rtf", "rtf"},
+    {FixedRow::Amr, "AMR", "audio/amr", "amr"},
+    {FixedRow::XexExe, "XEX/EXE", "application/x-dosdriver", "xex,exe"},
+    {FixedRow::Pst, "PST", "application/vnd.ms-outlook", "pst"},
+    {FixedRow::Tnef, "TNEF", "application/ms-tnef", "tnef,dat"},
+    {FixedRow::Wav, "WAV", "audio/wav", "wav"},
+    {FixedRow::Mp3, "MP3", "audio/mp3", "mp3"},
 };
 static_assert(sizeof kFixedRows / sizeof kFixedRows[0] == static_cast<size_t>(FixedRow::Mp3) + 1,
               "one text row per FixedRow");
@@ -76,12 +70,8 @@ void appendMember(std::string& out, const std::string& key, const std::string& v
 }  // namespace
 
 void writeFixedRow(FixedRow row, DetectionResult& result) {
-    const FixedRowText& r = kFixedRows[static_cast<size_t>(row)];
-    result.typeId = r.typeId;
-    result.mime = r.mime;
-    result.extensions = r.extensions;
-    result.description = FileTypeDescription.at(result.typeId);
-    result.encrypted = r.encrypted;
+    writeRow(kFixedRows[static_cast<size_t>(row)], result.typeId, result.mime, result.extensions, result.description);
+    result.encrypted = row == FixedRow::PdfEncrypted;
 }
 
 }  // namespace kiv

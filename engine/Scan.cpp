@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "engine/Cascade.h"
 #include "engine/Engine.h"
 #include "engine/Families.h"
@@ -107,17 +107,23 @@ bool genericStage(const ByteSource& src, DetectionResult& r) {
 
 bool scanToResult(const char* path, DetectionResult& result,
                   const std::function<void(const ByteSource&, DetectionResult&)>& refine) {
-    if (path == nullptr || !engineReady()) return false;
     setLastMagicError(nullptr);
+    if (path == nullptr || !engineReady()) return false;
     // Opened once, then checked through the descriptor: every reader of this scan reads this
     // open file, so a name swapped after the check changes nothing. Only regular files: a FIFO
     // would block every reader, a device can read without end, and a directory has no bytes.
     FileByteSource src(path);
     if (!src.isRegular()) return false;
-    ZipArchive::MemberCacheScope archiverAnswers;
-    if (!runCascade(src, result) && !genericStage(src, result)) return false;
-    if (refine) refine(src, result);
-    return true;
+    const bool answered = runCascade(src, result) || genericStage(src, result);
+    if (answered && refine) refine(src, result);
+    // An answer built without a member that only 7za could read is a guess that looks real
+    // (an encrypted package would pass for a plain one): no answer, and the host may ask why.
+    const std::string& archiverFailure = ZipArchive::archiverFailure(src);
+    if (!archiverFailure.empty()) {
+        setLastMagicError(archiverFailure.c_str());
+        return false;
+    }
+    return answered;
 }
 
 }  // namespace kiv

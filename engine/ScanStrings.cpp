@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -165,15 +166,28 @@ KIV_EXPORT char* getCharConst(const wchar_t* text) { return convertedCopy(narrow
 
 KIV_EXPORT wchar_t* getWCharConst(const char* text) { return convertedCopy(wideFromNarrow, text); }
 
+// The moment as timegm reads the fields, in POSIX time (proleptic Gregorian, no leap seconds):
+// a field beyond its range carries into the next one (month 13 is January of the next year,
+// month 0 and day 0 the month and the day before, second 60 the next minute). Worked out in
+// 64-bit days and seconds, which hold every input, so no field is cut to int and nothing
+// overflows. Every input has a defined answer: the exact milliseconds where they fit in a
+// signed 64-bit integer (every moment up to 292278994-08-17 07:12:55.807), and INT64_MAX, the
+// latest moment it can name, for the later ones: the answer keeps its order, and no far date
+// wraps into a past one. The earliest input (year 0, month 0, day 0) fits, so none falls short.
 KIV_EXPORT int64_t getTimeSinceEpochInMs(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_t minute,
                                          uint32_t second) {
-    struct tm t;
-    std::memset(&t, 0, sizeof t);
-    t.tm_year = static_cast<int>(static_cast<int64_t>(year) - 1900);
-    t.tm_mon = static_cast<int>(static_cast<int64_t>(month) - 1);
-    t.tm_mday = static_cast<int>(day);
-    t.tm_hour = static_cast<int>(hour);
-    t.tm_min = static_cast<int>(minute);
-    t.tm_sec = static_cast<int>(second);
-    return static_cast<int64_t>(timegm(&t)) * 1000;
+    const int64_t months = int64_t{year} * 12 + int64_t{month} - 1;  // from January of year 0; -1 at least
+    const int64_t y = months >= 0 ? months / 12 : -1;
+    const int64_t m = months - y * 12;  // 0 for January
+    // Days from 1970-01-01 to the first of that month: years counted from March, so that the
+    // leap day ends a year, in 400-year eras of 146097 days.
+    const int64_t fromMarch = m >= 2 ? y : y - 1;
+    const int64_t era = (fromMarch >= 0 ? fromMarch : fromMarch - 399) / 400;
+    const int64_t yearOfEra = fromMarch - era * 400;
+    const int64_t dayOfYear = (153 * (m >= 2 ? m - 2 : m + 10) + 2) / 5;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const int64_t days = era * 146097 + dayOfEra - 719468 + int64_t{day} - 1;
+    const int64_t seconds = days * 86400 + int64_t{hour} * 3600 + int64_t{minute} * 60 + int64_t{second};
+    constexpr int64_t kLastSecond = std::numeric_limits<int64_t>::max() / 1000;
+    return seconds > kLastSecond ? std::numeric_limits<int64_t>::max() : seconds * 1000;
 }

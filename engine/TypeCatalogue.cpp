@@ -3,7 +3,7 @@
 
 #include <iterator>
 
-#include "engine/TypeTables.h"
+#include "core/TypeTables.h"
 
 std::map<std::string, std::vector<std::string>> map_TypeToGroupId;
 std::string cacheFileTypeGroups;

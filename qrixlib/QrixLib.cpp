@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 #define QRIX_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -8,6 +8,8 @@ KIV_PACKAGES=(build-essential cmake pkg-config libmagic-dev libmagic-mgc libqpdf
 # What only the tests need (./test.sh installs both lists): GoogleTest, Google Benchmark for
 # the benchmark programs, and the tools the tests use to make real files of each format.
 KIV_TEST_PACKAGES=(libgtest-dev libbenchmark-dev zip unzip xz-utils bzip2 qpdf gcab genisoimage)
+# Tar archives as a second writer makes them (bsdtar).
+KIV_TEST_PACKAGES+=(libarchive-tools)
 # Media probes: images and PSD/PSB (imagemagick), EXIF thumbnails (exiftool), WAV (sox),
 # MP3 (lame), text and binary DXF (python3-ezdxf).
 KIV_TEST_PACKAGES+=(imagemagick libimage-exiftool-perl sox lame python3-ezdxf)

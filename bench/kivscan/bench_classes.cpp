@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "engine/ByteSignatures.h"
-#include "engine/ByteSource.h"
+#include "core/ByteSignatures.h"
+#include "core/ByteSource.h"
 #include "engine/Cascade.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 #include "formats/media/AutoCADUtil.h"

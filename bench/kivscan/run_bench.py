@@ -18,7 +18,8 @@ and the matcher answer). For each set:
     file -b                             one process over the same files, start-up included
     ms/file                             milliseconds per file at -j 1
     7za runs                            archiver processes the engine started (one -j 1 pass
-                                        with a counting 7za in a copy of the run directory)
+                                        with a counting 7za in a copy of the run directory;
+                                        the one check at start-up included)
     peak MB                             the host's peak resident memory at -j 1 and -j N
 
 followed by libmagic in process over all files (one handle; and the engine's two handles:

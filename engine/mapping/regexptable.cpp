@@ -15,8 +15,8 @@
 #include <iostream>
 #include <memory>
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/TypeTables.h"
 
 RegexpTable regexpTable;
 
@@ -234,9 +234,10 @@ const RuleRow kRules[] = {
     {".*(JPG).*", "(.+)", "(image/jpeg.*)", "(JPEG image).*", "%1:$1", "%3:$1", D("JPG"), "jpg,jpeg"},
     {".*(GIF).*", "(.+)", "(image/gif.*)", "(GIF image).*", "%1:$1", "%3:$1", D("GIF"), ""},
     {".*(TIFF).*", "(.+)", "(image/tiff.*)", "(TIFF image).*", "%1:$1", "%3:$1", D("TIFF"), "tif,tiff"},
-    // UTF-16 without a byte-order mark is "data" to libmagic; the matcher still reads it.
-    {".*(SVG).*", "(Scalable Vector Graphics).*", "(image/svg.*|text/xml.*|application/octet-stream.*)",
-     "SVG.*image.*|.*XML.*|data", "%1:$1", "%3:$1", D("SVG"), ""},
+    // UTF-16 without a byte-order mark is "data" to libmagic, and with one but without an XML
+    // declaration plain UTF-16 text; the matcher still reads both.
+    {".*(SVG).*", "(Scalable Vector Graphics).*", "(image/svg.*|text/xml.*|application/octet-stream.*|text/plain)",
+     "SVG.*image.*|.*XML.*|data|Unicode text, UTF-16, .*", "%1:$1", "%3:$1", D("SVG"), ""},
     {".*(AI).*", "(Adobe Illustrator graphics).*", "(.*)", "(.*)", "AI", "application/illustrator", D("AI"), "ai"},
     // Office documents: 97-2003 compound files, 2003 XML and Open XML.
     {".*(DOC).*", "(Microsoft Word document).*", "(application/.*(msword|ms-office|CDFV2-unknown).*)",
@@ -272,9 +273,11 @@ const RuleRow kRules[] = {
      "%1:$1", "%3:$1", D("ICO"), ""},
     {".*(PDF).*", "(Adobe Portable Document Format).*", "(application/pdf.*)", "(PDF document).*", "%1:$1", "%3:$1",
      D("PDF"), "pdf,ai"},
+    // libmagic's description goes on to the post-rules, which keep HTML only in UTF-16 and
+    // write the description themselves.
     {".*(HTML).*", "(HyperText Markup Language.*)",
      "(text/html|application/octet-stream|text/plain|text/x-asm|text/xml).*", "(HTML document|data|.*text.*|XML.*).*",
-     "%1:$1", "%3:$1", D("HTML"), "htm,html"},
+     "%1:$1", "%3:$1", T("%4:$0"), "htm,html"},
     {".*(RTF).*", "(Rich Text Format).*", "(text/rtf.*)", "(Rich Text Format).*", "%1:$1", "%3:$1", D("RTF"), ""},
     // Executables, decided by libmagic once the matcher has any answer; DLL and installer first.
     {".+", "(.+)",
@@ -373,17 +376,25 @@ const RuleRow kRules[] = {
     {".*(VBS).*", ".*(Visual Basic Script).*", "(.*)", "(.*)", "VBS", "text/vbs", D("VBS"), "vbs"},
     {".*(ASPX).*", "(Microsoft ASP.NET Web Form).*", "(.*)", "(.*)", "%1:$1", "text/html", D("ASPX"), "asp,aspx"},
     {".*(PS1).*", ".*(PowerShell Script).*", "(.*)", "(.*)", "PS1", "text/powershell-script", D("PS1"), "ps1"},
-    // Plain text, by libmagic alone.
-    {"(.*)", "(.*)", "(text/plain|text/html|text/x-c|text/x-tex|text/csv|application/octet-stream).*",
+    // Plain text, by libmagic alone: the plain-text types with a text description (PostScript
+    // only when libmagic calls it text, not the binary EPS it gives the same type)...
+    {"(.*)", "(.*)",
+     "(text/plain|text/html|text/x-c|text/x-tex|text/csv|application/octet-stream|application/postscript).*",
      "(.*ASCII text.*|.*UTF-\\d+ Unicode.* text.*|Unicode text, UTF-\\d+.*|.*Unicode text, UTF-\\d+.*|.*ISO.*. "
-     "text.*|.*EBCDIC text.*|CSV text.*)",
+     "text.*|.*EBCDIC text.*|CSV text.*|PostScript document text.*)",
+     "TXT", "%3:$1", D("TXT"), ""},
+    // ... and whatever libmagic gives a text type, whatever it says of the text: scripts, JSON,
+    // makefiles, troff, a calendar or card the text stage refused. The application and message
+    // types are those libmagic 5.44 gives only to text.
+    {"(.*)", "(.*)",
+     "(text/.+|application/(json|x-ndjson|javascript|x-wine-extension-ini|x-subrip)|message/(rfc822|news))", "(.*)",
      "TXT", "%3:$1", D("TXT"), ""},
     // Fall-back: libmagic's answer, else the matcher's.
     {"(.*)", "(.*)", "(.+)", "(.+)", "data", "%3:$1", T("%4:$1"), "*"},
     {"(.+)", "(.+)", "(.*)", "(.*)", "data", "%1:$1", T("%2:$1"), "*"},
 };
 
-static_assert(sizeof(kRules) / sizeof(kRules[0]) == 79, "the engine has 79 mapping rules");
+static_assert(sizeof(kRules) / sizeof(kRules[0]) == 80, "the engine has 80 mapping rules");
 
 std::list<TypeMatch> builtInRules() {
     std::list<TypeMatch> rules;

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/ByteUtils.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 
 using kiv::ByteSource;
 using kiv::archive::readZ;
@@ -102,11 +103,12 @@ const std::vector<ArchiveSignature>& GetArchiveSignatures() {
         {"0x55, 0xAA", 510, ARCHIVE_MBR, S},
         {"0x63, 0x6F, 0x6E, 0x65, 0x63, 0x74, 0x69, 0x78", 512, ARCHIVE_VHD, E},  // "conectix" footer
         {"0x50, 0x4B, 0x53, 0x70, 0x58", 526, ARCHIVE_ZIP, S},                    // "PKSpX"
-        {"0x48, 0x2B", 1024, ARCHIVE_HFS, S},                                     // "H+"
-        {"0x48, 0x58", 1024, ARCHIVE_HFS, S},                                     // "HX"
-        {"0x57, 0x69, 0x6E, 0x5A, 0x69, 0x70", 29152, ARCHIVE_EXE_WINZIP, S},     // "WinZip"
-        {"0x43, 0x44, 0x30, 0x30, 0x31", 32769, ARCHIVE_ISO, S},                  // "CD001"
-        {"0x42, 0x45, 0x41, 0x30", 32769, ARCHIVE_UDF_ISO, S},                    // "BEA0"
+        // HFS+ and HFSX volume headers: the signature, then the big-endian version 4 or 5.
+        {"0x48, 0x2B, 0x00, 0x04", 1024, ARCHIVE_HFS, S},                      // "H+"
+        {"0x48, 0x58, 0x00, 0x05", 1024, ARCHIVE_HFS, S},                      // "HX"
+        {"0x57, 0x69, 0x6E, 0x5A, 0x69, 0x70", 29152, ARCHIVE_EXE_WINZIP, S},  // "WinZip"
+        {"0x43, 0x44, 0x30, 0x30, 0x31", 32769, ARCHIVE_ISO, S},               // "CD001"
+        {"0x42, 0x45, 0x41, 0x30", 32769, ARCHIVE_UDF_ISO, S},                 // "BEA0"
         {"0x43, 0x44, 0x30, 0x30, 0x31", 34817, ARCHIVE_ISO, S},
         {"0x43, 0x44, 0x30, 0x30, 0x31", 36865, ARCHIVE_ISO, S},
     };
@@ -209,14 +211,7 @@ ArchiveType ArchiveFTAUtils::isArchive(const ByteSource& src) {
 
 namespace {
 
-struct ArchiveResult {
-    ArchiveType code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-
-const ArchiveResult kResults[] = {
+constexpr kiv::ResultRow<ArchiveType> kResults[] = {
     {ARCHIVE_ZIP, "ZIP", "application/zip", "zip,zipx"},
     {ARCHIVE_EXE_PKLITE, "EXE", "application/x-compressed", "exe,sfx"},
     {ARCHIVE_7Z, "7Z", "application/x-7z-compressed", "7z"},
@@ -259,24 +254,14 @@ const ArchiveResult kResults[] = {
     {ARCHIVE_SPLIT_ARC, "SPLIT_ARC", "application/vnd.rar", ""},
     {ARCHIVE_PIM, "PIM", "application/pim", "pim"},
 };
+// Interim and unknown codes.
+constexpr kiv::ResultRow<ArchiveType> kNoArchive = {ARCHIVE_NONE, "data", "application/octet-stream", ""};
 
 }  // namespace
 
 void ArchiveFTAUtils::adjustArchiveTypes(ArchiveType code, std::string& typeId, std::string& mime,
                                          std::string& extensions, std::string& description) {
-    typeId = "data";
-    mime = "application/octet-stream";
-    extensions = "";
-    for (const ArchiveResult& r : kResults) {
-        if (r.code == code) {
-            typeId = r.typeId;
-            mime = r.mime;
-            extensions = r.extensions;
-            break;
-        }
-    }
-    auto it = FileTypeDescription.find(typeId);
-    description = it != FileTypeDescription.end() ? it->second : std::string();
+    kiv::writeRow(kiv::rowFor(kResults, code, kNoArchive), typeId, mime, extensions, description);
 }
 
 bool ArchiveFTAUtils::isArchiveFileType(const std::string& typeId) {

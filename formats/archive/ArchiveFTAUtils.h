@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/archive/ZipArchive.h"
 
 // Archive codes; 0 = no archive. 38, 43 and 44 only live between the signature walk and the
@@ -118,11 +118,15 @@ public:
     static constexpr uint16_t blockSize = 512;
     static constexpr uint16_t sizeFieldLength = 12;
     static constexpr uint16_t nameFieldLength = 100;
+    static constexpr uint16_t checksumOffset = 148;
+    static constexpr uint16_t checksumFieldLength = 8;
 
-    // True when the first block is a plausible header of a directory, link or non-empty file.
+    // True when the first block is a header, its checksum right, of a directory, a link or a
+    // regular file.
     bool isTAR(const kiv::ByteSource& src, uint64_t size);
     // On the header read by isTAR.
     bool isValidFileName() const;
+    bool hasValidChecksum() const;
     char getTypeFlag() const;
     bool getFileSize(unsigned long& out) const;
 

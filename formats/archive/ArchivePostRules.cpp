@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "core/ArchiveRead.h"
+#include "core/Limits.h"
 #include "formats/archive/ArchiveFTAUtils.h"
-#include "formats/archive/ArchiveRead.h"
 
 using kiv::ByteSource;
 using kiv::archive::bytesAt;
@@ -139,16 +139,46 @@ bool TarArchive::isTAR(const ByteSource& src, uint64_t size) {
     if (!isValidFileName()) return false;
     unsigned long fileSize = 0;
     if (!getFileSize(fileSize)) return false;
+    // Every tar writer fills the checksum; without it, any text with octal digits at 124 and a
+    // '0' at 156 would pass.
+    if (!hasValidChecksum()) return false;
     switch (getTypeFlag()) {
         case '5':  // directory
         case '1':  // hard link
         case '2':  // symbolic link
             return fileSize == 0;
-        case '0':  // regular file
-            return fileSize > 0;
+        case '0':   // regular file
+        case '\0':  // regular file in the V7 format, which GNU tar and bsdtar still write
+            // The checksum vouches for the header, so an empty file counts too: a V7 archive
+            // whose first member is empty opens exactly so.
+            return true;
         default:
             return false;
     }
+}
+
+bool TarArchive::hasValidChecksum() const {
+    // Octal text, blanks before it, ended by NUL or blank (writers differ in which).
+    const uint8_t* field = header_ + checksumOffset;
+    uint16_t i = 0;
+    while (i < checksumFieldLength && field[i] == ' ') ++i;
+    const uint16_t start = i;
+    uint32_t stored = 0;
+    for (; i < checksumFieldLength && field[i] >= '0' && field[i] <= '7'; ++i) stored = stored * 8 + (field[i] - '0');
+    if (i == start) return false;
+    if (i < checksumFieldLength && field[i] != '\0' && field[i] != ' ') return false;
+
+    // The sum of the header's bytes with the checksum field counted as blanks; old writers
+    // summed signed chars, and readers accept both.
+    uint32_t unsignedSum = 0;
+    int32_t signedSum = 0;
+    for (uint16_t k = 0; k < blockSize; ++k) {
+        const bool inField = k >= checksumOffset && k < checksumOffset + checksumFieldLength;
+        const uint8_t b = inField ? uint8_t(' ') : header_[k];
+        unsignedSum += b;
+        signedSum += static_cast<int8_t>(b);
+    }
+    return stored == unsignedSum || static_cast<int64_t>(stored) == signedSum;
 }
 
 bool TarArchive::isValidFileName() const {

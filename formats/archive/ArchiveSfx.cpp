@@ -4,9 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "core/ArchiveRead.h"
 #include "formats/archive/ArchiveFTAUtils.h"
-#include "formats/archive/ArchiveRead.h"
 #include "formats/archive/PEFile.h"
+#include "formats/archive/ZipFormat.h"
 
 using kiv::ByteSource;
 using kiv::archive::getLE16;
@@ -15,9 +16,6 @@ using kiv::archive::readLE32;
 using kiv::archive::readZ;
 
 namespace {
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kEndSig = 0x06054B50;
 // Stubs align the archive they carry; the 7z and ZIP starts are looked for this far in.
 constexpr uint64_t kOverlaySearch = 1024;
 constexpr uint32_t kRawDataResource = 10;
@@ -58,23 +56,31 @@ bool ArchiveFTAUtils::is7zSfx(const ByteSource& src, uint64_t overlay, uint64_t 
 }
 
 bool ArchiveFTAUtils::isZipSfx(const ByteSource& src, uint64_t overlay, uint64_t size) {
-    if (size >= 22 && readLE32(src, size - 22) == kEndSig) {
+    namespace zip = kiv::zip;
+    if (size >= zip::kEndRecordLen && readLE32(src, size - zip::kEndRecordLen) == zip::kEndRecordSig) {
         // A stub that fixed the archive's offsets: end record -> first central header -> its
         // local header, all behind the stub.
-        const uint64_t central = readLE32(src, size - 6);
+        uint8_t b[zip::kCentralHeaderLen];
+        readZ(src, size - zip::kEndRecordLen, b, zip::kEndRecordLen);
+        zip::EndRecord end;
+        end.parse(b);
+        const uint64_t central = end.directoryOffset;
         if (central < overlay) return false;
-        if (readLE32(src, central) != kCentralSig) return false;
-        if (central + 46 > size) return false;
-        const uint64_t local = readLE32(src, central + 42);
+        readZ(src, central, b, sizeof b);
+        zip::CentralDirFileHeader first;
+        first.parse(b);
+        if (first.signature != zip::kCentralHeaderSig) return false;
+        if (central + zip::kCentralHeaderLen > size) return false;
+        const uint64_t local = first.localHeaderOffset;
         if (local < overlay || local + 4 > size) return false;
-        return readLE32(src, local) == kLocalSig;
+        return readLE32(src, local) == zip::kLocalHeaderSig;
     }
     // An archive with a comment, or none: a local header close behind the stub.
     uint8_t buf[kOverlaySearch + 3];
     readZ(src, overlay, buf, sizeof buf);
     for (uint64_t i = 0; i < kOverlaySearch; ++i) {
         if (overlay + i + 4 > size) return false;
-        if (getLE32(buf + i) == kLocalSig) return true;
+        if (getLE32(buf + i) == zip::kLocalHeaderSig) return true;
     }
     return false;
 }

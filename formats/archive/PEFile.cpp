@@ -4,8 +4,8 @@
 #include <deque>
 #include <unordered_set>
 
-#include "engine/Limits.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/Limits.h"
 
 using kiv::archive::getLE16;
 using kiv::archive::getLE32;

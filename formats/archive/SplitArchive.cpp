@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "engine/ByteUtils.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/ByteUtils.h"
 #include "formats/archive/ZipArchive.h"
 
 using kiv::ByteSource;

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 class SplitArchive {
 public:

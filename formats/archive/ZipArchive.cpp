@@ -1,13 +1,16 @@
 #include "formats/archive/ZipArchive.h"
 
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 
+#include "core/ArchiveRead.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 #include "engine/CommonUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
-#include "formats/archive/ArchiveRead.h"
 #include "formats/archive/ZipMemberReader.h"
 
 using kiv::ByteSource;
@@ -15,75 +18,10 @@ using kiv::archive::getLE16;
 using kiv::archive::getLE32;
 using kiv::archive::readZ;
 
-const unsigned char ZipArchive::endCentralDirSig[4] = {'P', 'K', 0x05, 0x06};
-const unsigned char ZipArchive::localFileHeaderSig[4] = {'P', 'K', 0x03, 0x04};
-const unsigned char ZipArchive::centralDirHeaderSig[4] = {'P', 'K', 0x01, 0x02};
-
-namespace {
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kEndSig = 0x06054B50;
-constexpr uint64_t kEndRecordLen = 22;
-}  // namespace
-
-void ZipArchive::LocalFileHeader::read(const ByteSource& src, uint64_t off) {
-    uint8_t b[localHeaderLen];
-    readZ(src, off, b, sizeof b);
-    parse(b);
-}
-
-void ZipArchive::LocalFileHeader::parse(const uint8_t* b) {
-    signature = getLE32(b);
-    versionNeeded = getLE16(b + 4);
-    flags = getLE16(b + 6);
-    compression = getLE16(b + 8);
-    modTime = getLE16(b + 10);
-    modDate = getLE16(b + 12);
-    crc32 = getLE32(b + 14);
-    compressedSize = getLE32(b + 18);
-    uncompressedSize = getLE32(b + 22);
-    fileNameLength = getLE16(b + 26);
-    extraFieldLength = getLE16(b + 28);
-}
-
-void ZipArchive::CentralDirFileHeader::read(const ByteSource& src, uint64_t off) {
-    uint8_t b[centralDirHeaderLen];
-    readZ(src, off, b, sizeof b);
-    parse(b);
-}
-
-void ZipArchive::CentralDirFileHeader::parse(const uint8_t* b) {
-    signature = getLE32(b);
-    versionMadeBy = getLE16(b + 4);
-    versionNeeded = getLE16(b + 6);
-    flags = getLE16(b + 8);
-    compression = getLE16(b + 10);
-    modTime = getLE16(b + 12);
-    modDate = getLE16(b + 14);
-    crc32 = getLE32(b + 16);
-    compressedSize = getLE32(b + 20);
-    uncompressedSize = getLE32(b + 24);
-    fileNameLength = getLE16(b + 28);
-    extraFieldLength = getLE16(b + 30);
-    fileCommentLength = getLE16(b + 32);
-    diskNumberStart = getLE16(b + 34);
-    internalAttributes = getLE16(b + 36);
-    externalAttributes = getLE32(b + 38);
-    localHeaderOffset = getLE32(b + 42);
-}
+namespace zip = kiv::zip;
 
 uint64_t ZipArchive::findEndCentralDirFromBot(const ByteSource& src, uint64_t size) {
-    const uint64_t windowStart = size > kiv::limits::kZipEndRecordWindow ? size - kiv::limits::kZipEndRecordWindow : 0;
-    const uint64_t lastCandidate = size > kEndRecordLen ? size - kEndRecordLen : 0;
-    // Candidates run from lastCandidate down to windowStart; each needs its 4 signature bytes.
-    std::vector<uint8_t> buf(static_cast<size_t>(lastCandidate - windowStart + 4));
-    src.tail(static_cast<size_t>(kiv::limits::kZipEndRecordWindow));  // cached: later name tests reread it
-    readZ(src, windowStart, buf.data(), buf.size());
-    for (uint64_t i = lastCandidate - windowStart + 1; i-- > 0;) {
-        if (std::equal(endCentralDirSig, endCentralDirSig + 4, buf.begin() + static_cast<ptrdiff_t>(i)))
-            return windowStart + i;
-    }
-    return notFound;
+    return zip::findEndRecord(src, size);
 }
 
 uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t size) {
@@ -95,15 +33,15 @@ uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t si
     for (uint32_t records = 0; pos < size; ++records) {
         if (records >= kiv::limits::kZipForwardWalkMaxRecords) return notFound;
         const uint32_t sig = in.readZ(pos, b, sizeof b) >= 4 ? getLE32(b) : 0;
-        if (sig == kLocalSig) {
+        if (sig == zip::kLocalHeaderSig) {
             LocalFileHeader h;
             h.parse(b);
             pos += uint64_t{localHeaderLen} + h.fileNameLength + h.extraFieldLength + h.compressedSize;
-        } else if (sig == kCentralSig) {
+        } else if (sig == zip::kCentralHeaderSig) {
             CentralDirFileHeader h;
             h.parse(b);
             pos += uint64_t{centralDirHeaderLen} + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
-        } else if (sig == kEndSig) {
+        } else if (sig == zip::kEndRecordSig) {
             return pos;
         } else {
             return notFound;
@@ -112,15 +50,24 @@ uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t si
     return notFound;
 }
 
+namespace {
+// Where findEndCentralDir found the end record, and for which size.
+struct EndRecordFound {
+    bool known = false;
+    uint64_t size = 0;
+    uint64_t at = 0;
+};
+const kiv::MemoKey<EndRecordFound> kEndRecordFound;
+}  // namespace
+
 uint64_t ZipArchive::findEndCentralDir(const ByteSource& src, uint64_t size) {
     // Every member-name test of a scan needs the record, and the forward walk may cross the
     // whole file: it is looked for once per source and size.
-    ByteSource::Memo& memo = src.memo();
-    if (memo.zipEnd && memo.zipEndFor == size) return *memo.zipEnd;
+    EndRecordFound& found = src.memo().get(kEndRecordFound);
+    if (found.known && found.size == size) return found.at;
     uint64_t end = findEndCentralDirFromBot(src, size);
     if (end == notFound) end = findEndCentralDirFromTop(src, size);
-    memo.zipEnd = end;
-    memo.zipEndFor = size;
+    found = EndRecordFound{true, size, end};
     return end;
 }
 
@@ -130,24 +77,27 @@ bool ZipArchive::forEachCentralDirName(const ByteSource& src, uint64_t size,
     if (end == notFound) return false;
 
     // A record cut short by the end of the file (a tiny file, or one the forward walk
-    // reached at the very end) describes no directory.
-    uint8_t rec[20];
-    if (readZ(src, end, rec, sizeof rec) != sizeof rec) return false;
-    const uint16_t records = getLE16(rec + 10);
-    uint64_t pos = getLE32(rec + 16);
+    // reached at the very end) describes no directory; its comment length is not needed.
+    uint8_t rec[zip::kEndRecordLen];
+    if (readZ(src, end, rec, sizeof rec) < zip::kEndRecordLen - 2) return false;
+    zip::EndRecord record;
+    record.parse(rec);
+    uint64_t pos = record.directoryOffset;
 
     kiv::WindowReader in(src);
-    for (uint16_t count = 0; pos < end && count < records; ++count) {
+    for (uint16_t count = 0; pos < end && count < record.records; ++count) {
         size_t got = 0;
-        const uint8_t* head = in.view(pos, centralDirHeaderLen, got);
-        if (got != centralDirHeaderLen || getLE32(head) != kCentralSig) return true;
-        const uint16_t nameLen = getLE16(head + 28);
-        if (nameLen == 0) return true;
-        const uint64_t next = pos + centralDirHeaderLen + nameLen + getLE16(head + 30) + getLE16(head + 32);
-        const uint8_t* name = in.view(pos + centralDirHeaderLen, nameLen, got);
-        if (got != nameLen) return true;
+        const uint8_t* head = in.view(pos, zip::kCentralHeaderLen, got);
+        if (got != zip::kCentralHeaderLen) return true;
+        zip::CentralDirFileHeader h;
+        h.parse(head);
+        if (h.signature != zip::kCentralHeaderSig || h.fileNameLength == 0) return true;
+        const uint64_t next =
+            pos + zip::kCentralHeaderLen + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
+        const uint8_t* name = in.view(pos + zip::kCentralHeaderLen, h.fileNameLength, got);
+        if (got != h.fileNameLength) return true;
         pos = next;
-        if (!visit(reinterpret_cast<const char*>(name), nameLen)) return true;
+        if (!visit(reinterpret_cast<const char*>(name), h.fileNameLength)) return true;
     }
     return true;
 }
@@ -163,47 +113,112 @@ bool ZipArchive::checkFileNameExistInZip(const ByteSource& src, uint64_t size, c
     return found;
 }
 
-struct ZipArchive::MemberCacheScope::CachedRun {
-    std::string path;
-    std::string member;
-    std::vector<char> out;
-    int status;
-};
+bool ZipArchive::isMember(const ByteSource& src, const void* name, size_t length) {
+    if (length == 0 || length > UINT16_MAX) return false;
+    return checkFileNameExistInZip(src, src.size(), static_cast<const char*>(name), static_cast<uint16_t>(length));
+}
 
 namespace {
 
-// Answers of the current scan on this thread: the innermost live MemberCacheScope's list, null
-// outside one. A plain pointer, so the thread has nothing to destroy.
-thread_local std::vector<ZipArchive::MemberCacheScope::CachedRun>* cachedRuns = nullptr;
+// The members read from one source: what 7za printed (or would have) and its status, and why
+// a member that only 7za could give was not read.
+struct MemberReads {
+    struct Run {
+        std::string member;
+        std::vector<char> out;
+        int status;
+    };
+    std::vector<Run> runs;
+    std::string archiverFailure;
+};
+const kiv::MemoKey<MemberReads> kMemberReads;
+
+// What checkArchiver found: until it runs, 7za is simply tried.
+enum class Archiver { Unchecked, Runs, CannotRun };
+std::atomic<Archiver> archiverState{Archiver::Unchecked};
+// Why it cannot run; written by checkArchiver (in init, before any scan) ahead of the state.
+std::string archiverProblem;
+
+// A stored ZIP whose one member "probe" holds "kiv\n", in the plainest form 7za reads.
+constexpr unsigned char kProbeZip[] = {
+    // Local header (version 1.0, stored, 1980-01-01, CRC 0x13D568DF, 4 bytes), name, data.
+    0x50, 0x4B, 0x03, 0x04, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x00, 0xDF, 0x68, 0xD5, 0x13,
+    0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 'p', 'r', 'o', 'b', 'e', 'k', 'i', 'v',
+    '\n',
+    // Central directory header of the same member, local header at offset 0, and its name.
+    0x50, 0x4B, 0x01, 0x02, 0x0A, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x00, 0xDF, 0x68,
+    0xD5, 0x13, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 'p', 'r', 'o', 'b', 'e',
+    // End record: one entry; a directory of 51 bytes at offset 39.
+    0x50, 0x4B, 0x05, 0x06, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x33, 0x00, 0x00, 0x00, 0x27, 0x00,
+    0x00, 0x00, 0x00, 0x00};
+constexpr char kProbeData[] = "kiv\n";
+
+// One run of 7za on kProbeZip, exactly as a member read runs it; "" when it printed the member.
+std::string probeArchiver() {
+    const std::string archiver = currentDir + "7za";
+    if (::access(archiver.c_str(), F_OK) != 0) return "7za is missing";
+    if (::access(archiver.c_str(), X_OK) != 0) return "7za is not executable";
+    // Handed over as an open file, the way every scanned file is: nothing is written to disk.
+    const int fd = memfd_create("kiv-7za-check", MFD_CLOEXEC);
+    if (fd < 0) return "7za could not be tested: no memory file";
+    std::vector<char> out;
+    int status = -1;
+    const bool written = ::write(fd, kProbeZip, sizeof kProbeZip) == static_cast<ssize_t>(sizeof kProbeZip);
+    if (written)
+        status = ZipArchive::runArchiver(kiv::FileByteSource("/proc/self/fd/" + std::to_string(fd)), "probe", out);
+    ::close(fd);
+    if (!written) return "7za could not be tested: no memory file";
+    if (status == -1) return "7za could not be started";
+    if (WIFSIGNALED(status)) return "7za was killed by signal " + std::to_string(WTERMSIG(status));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "7za exited with status " + std::to_string(WEXITSTATUS(status));
+    const char* data = kProbeData;
+    if (std::search(out.begin(), out.end(), data, data + sizeof kProbeData - 1) == out.end())
+        return "7za did not extract its test member";
+    return "";
+}
 
 }  // namespace
 
-ZipArchive::MemberCacheScope::MemberCacheScope() : outer_(cachedRuns) { cachedRuns = &runs_; }
+std::string ZipArchive::checkArchiver() {
+    std::string problem = probeArchiver();
+    archiverProblem = problem;
+    archiverState.store(problem.empty() ? Archiver::Runs : Archiver::CannotRun);
+    return problem;
+}
 
-ZipArchive::MemberCacheScope::~MemberCacheScope() { cachedRuns = outer_; }
+const std::string& ZipArchive::archiverFailure(const ByteSource& src) {
+    return src.memo().get(kMemberReads).archiverFailure;
+}
 
 void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, std::vector<char>& out,
                              int* exitStatus) {
-    const std::string& path = src.path();
     if (exitStatus) *exitStatus = -1;
     if (currentDir.empty() || src.descriptor() < 0) return;
-    if (cachedRuns != nullptr) {
-        for (const auto& run : *cachedRuns) {
-            if (run.path == path && run.member == member) {
-                out.insert(out.end(), run.out.begin(), run.out.end());
-                if (exitStatus) *exitStatus = run.status;
-                return;
-            }
+    MemberReads& reads = src.memo().get(kMemberReads);
+    for (const MemberReads::Run& run : reads.runs) {
+        if (run.member == member) {
+            out.insert(out.end(), run.out.begin(), run.out.end());
+            if (exitStatus) *exitStatus = run.status;
+            return;
         }
     }
     std::vector<char> bytes;
-    // The in-process answer stands for a successful run, so it needs an archiver that could run.
-    const bool archiverThere = ::access((currentDir + "7za").c_str(), X_OK) == 0;
-    const int status =
-        archiverThere && kiv::zip::readMemberLike7za(src, member, bytes) ? 0 : runArchiver(src, member, bytes);
+    // The in-process answer is what a working 7za prints, so it stands whether 7za runs or not.
+    int status = 0;
+    if (!kiv::zip::readMemberLike7za(src, member, bytes)) {
+        const bool cannotRun = archiverState.load() == Archiver::CannotRun;
+        status = cannotRun ? -1 : runArchiver(src, member, bytes);
+        // Without this member the scan can only guess (an encrypted package would pass for a
+        // plain one), so it is noted for the scan to answer nothing.
+        if (status == -1 && reads.archiverFailure.empty())
+            reads.archiverFailure = "a member only 7za can read was needed: " +
+                                    (cannotRun ? archiverProblem : std::string("7za could not be started"));
+    }
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
-    if (cachedRuns != nullptr) cachedRuns->push_back({path, member, std::move(bytes), status});
+    reads.runs.push_back({member, std::move(bytes), status});
 }
 
 // 7za from the engine directory, run without a shell: "e -so" writes the member to standard

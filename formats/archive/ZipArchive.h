@@ -7,91 +7,48 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
+#include "formats/archive/ZipFormat.h"
 
 class ZipArchive {
 public:
-    static const unsigned char endCentralDirSig[4];     // "PK" 05 06
-    static const unsigned char localFileHeaderSig[4];   // "PK" 03 04
-    static const unsigned char centralDirHeaderSig[4];  // "PK" 01 02
-    static constexpr uint16_t localHeaderLen = 30;
-    static constexpr uint16_t centralDirHeaderLen = 46;
+    // The record layout is the ZIP module's (ZipFormat.h); these are its names here.
+    static constexpr const unsigned char (&endCentralDirSig)[4] = kiv::zip::kEndRecordBytes;         // "PK" 05 06
+    static constexpr const unsigned char (&localFileHeaderSig)[4] = kiv::zip::kLocalHeaderBytes;     // "PK" 03 04
+    static constexpr const unsigned char (&centralDirHeaderSig)[4] = kiv::zip::kCentralHeaderBytes;  // "PK" 01 02
+    static constexpr uint16_t localHeaderLen = kiv::zip::kLocalHeaderLen;
+    static constexpr uint16_t centralDirHeaderLen = kiv::zip::kCentralHeaderLen;
     // Offset answer meaning "no record".
-    static constexpr uint64_t notFound = UINT64_MAX;
-
-    // The 30-byte local file header, little-endian on disk.
-    struct LocalFileHeader {
-        uint32_t signature = 0;
-        uint16_t versionNeeded = 0;
-        uint16_t flags = 0;
-        uint16_t compression = 0;
-        uint16_t modTime = 0;
-        uint16_t modDate = 0;
-        uint32_t crc32 = 0;
-        uint32_t compressedSize = 0;
-        uint32_t uncompressedSize = 0;
-        uint16_t fileNameLength = 0;
-        uint16_t extraFieldLength = 0;
-        // Decodes the header at off; short reads leave the missing fields zero.
-        void read(const kiv::ByteSource& src, uint64_t off);
-        // Decodes the 30 header bytes at b.
-        void parse(const uint8_t* b);
-    };
-
-    // The 46-byte central directory file header, little-endian on disk.
-    struct CentralDirFileHeader {
-        uint32_t signature = 0;
-        uint16_t versionMadeBy = 0;
-        uint16_t versionNeeded = 0;
-        uint16_t flags = 0;
-        uint16_t compression = 0;
-        uint16_t modTime = 0;
-        uint16_t modDate = 0;
-        uint32_t crc32 = 0;
-        uint32_t compressedSize = 0;
-        uint32_t uncompressedSize = 0;
-        uint16_t fileNameLength = 0;     // offset 28
-        uint16_t extraFieldLength = 0;   // offset 30
-        uint16_t fileCommentLength = 0;  // offset 32
-        uint16_t diskNumberStart = 0;
-        uint16_t internalAttributes = 0;
-        uint32_t externalAttributes = 0;
-        uint32_t localHeaderOffset = 0;
-        void read(const kiv::ByteSource& src, uint64_t off);
-        // Decodes the 46 header bytes at b.
-        void parse(const uint8_t* b);
-    };
+    static constexpr uint64_t notFound = kiv::zip::kNotFound;
+    using LocalFileHeader = kiv::zip::LocalFileHeader;
+    using CentralDirFileHeader = kiv::zip::CentralDirFileHeader;
 
     // What 7za prints for one member ("e -so -p -i!member -- FILE", FILE naming src's open
     // file, never its path: 7za would expand wildcards in a path), appended to out; the
     // exit status (waitpid form) goes to *exitStatus. Every member read goes through here: the
     // bytes come from the in-process reader when it is sure they are exactly 7za's answer, and
-    // from a run of 7za otherwise. Inside a MemberCacheScope a repeated request for the same
-    // path and member is answered from the first one.
+    // from a run of 7za otherwise. A repeated request for the same member of the same source
+    // is answered from the first one: one scan asks for a member of a package several times
+    // (password probe, content types, relationships), and each run of the archiver costs
+    // milliseconds. The answers are kept in the source's memo, so they live as long as the scan.
     static void run7zMember(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out,
                             int* exitStatus = nullptr);
     // The 7za run itself on src's open file, with the output cap and time limit; answers the
     // exit status, -1 when 7za could not be started or src has no open file.
     static int runArchiver(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out);
 
-    // While one is alive on a thread, 7za's answers are kept per (path, member) for that thread:
-    // one scan asks for the same member of a package several times (password probe, content
-    // types, relationships), and each run of the archiver costs milliseconds.
-    // The answers live in the scope, on the scan's stack: a thread_local container would have
-    // a destructor that pins the library in memory until the thread ends.
-    class MemberCacheScope {
-    public:
-        MemberCacheScope();
-        ~MemberCacheScope();
-        MemberCacheScope(const MemberCacheScope&) = delete;
-        MemberCacheScope& operator=(const MemberCacheScope&) = delete;
+    // Runs the engine directory's 7za once on a one-member archive held in memory and records
+    // whether it printed that member: an archiver that is there and executable may still be
+    // unable to run (cut short, built for another machine, a script without its interpreter).
+    // Answers "" when it ran, otherwise why not ("7za exited with status 2"). init calls it;
+    // until then 7za is simply tried. Once it is known not to run, member reads that need it
+    // no longer start it.
+    static std::string checkArchiver();
 
-        struct CachedRun;
-
-    private:
-        std::vector<CachedRun> runs_;
-        std::vector<CachedRun>* outer_;
-    };
+    // "" while every member read from src was read; otherwise why 7za failed to give one that
+    // only it could give (the in-process reader declined it): whatever a scan concluded then
+    // rests on a member it never saw.
+    static const std::string& archiverFailure(const kiv::ByteSource& src);
 
     // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.
     // Nothing else of the record is checked.
@@ -108,6 +65,13 @@ public:
     static bool checkFileNameExistInZip(const kiv::ByteSource& src, uint64_t size, const unsigned char* name,
                                         uint16_t nameLength) {
         return checkFileNameExistInZip(src, size, reinterpret_cast<const char*>(name), nameLength);
+    }
+    // The member test of the package probes, on the whole source: an empty name, or one longer
+    // than the directory's 16-bit length field can hold, is never a member (cutting it to 16
+    // bits could match a shorter member by accident).
+    static bool isMember(const kiv::ByteSource& src, const void* name, size_t length);
+    static bool isMember(const kiv::ByteSource& src, const std::string& name) {
+        return isMember(src, name.data(), name.size());
     }
 
     // Calls visit(name, length) for each central directory entry in order until visit answers

@@ -19,9 +19,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
-#include "formats/archive/ArchiveRead.h"
+#include "core/ArchiveRead.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
+#include "formats/archive/ZipFormat.h"
 
 namespace kiv::zip {
 
@@ -31,37 +32,13 @@ using archive::getLE16;
 using archive::getLE32;
 using archive::readZ;
 
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kEndSig = 0x06054B50;
-constexpr uint32_t kZip64LocatorSig = 0x07064B50;
-constexpr size_t kLocalLen = 30;
-constexpr size_t kCentralLen = 46;
-constexpr size_t kEndLen = 22;
-constexpr size_t kZip64LocatorLen = 20;
-constexpr uint32_t kZip64Marker = 0xFFFFFFFF;
-constexpr uint16_t kZip64Extra = 0x0001;
-constexpr uint16_t kUnicodePathExtra = 0x7075;
-// Flag bits read the same by 7za and this reader: deflate options (1, 2), sizes in a data
-// descriptor (3; both take them from the central directory) and UTF-8 names (11).
-constexpr uint16_t kPlainFlags = 0x0002 | 0x0004 | 0x0008 | 0x0800;
-constexpr uint16_t kDataDescriptorFlag = 0x0008;
-constexpr uint16_t kStored = 0;
-constexpr uint16_t kDeflated = 8;
-constexpr uint32_t kDosDirectoryAttribute = 0x10;
-constexpr uint32_t kUnixTypeMask = 0xF000;
-constexpr uint32_t kUnixRegular = 0x8000;
+// Flag bits read the same by 7za and this reader: deflate options, sizes in a data descriptor
+// (both take them from the central directory) and UTF-8 names.
+constexpr uint16_t kPlainFlags = kFlagDeflateOptions | kFlagDataDescriptor | kFlagUtf8Names;
 
-struct Entry {
-    const uint8_t* name;
-    uint16_t nameLength;
-    uint16_t flags;
-    uint16_t method;
-    uint32_t crc;
-    uint32_t compressedSize;
-    uint32_t size;
-    uint32_t externalAttributes;
-    uint32_t localOffset;
+// A directory entry with its name, which points into the directory's bytes.
+struct Entry : CentralDirFileHeader {
+    const uint8_t* name = nullptr;
 };
 
 struct Directory {
@@ -76,7 +53,7 @@ bool plainExtras(const uint8_t* p, size_t n) {
         if (n < 4) return false;
         const uint16_t id = getLE16(p);
         const size_t len = getLE16(p + 2);
-        if (len > n - 4 || id == kZip64Extra || id == kUnicodePathExtra) return false;
+        if (len > n - 4 || id == kExtraZip64 || id == kExtraUnicodePath) return false;
         p += 4 + len;
         n -= 4 + len;
     }
@@ -87,21 +64,19 @@ bool plainExtras(const uint8_t* p, size_t n) {
 // right where it starts (no prefixed data, no ZIP64 records).
 bool readDirectory(const ByteSource& src, Directory& dir) {
     const uint64_t size = src.size();
-    if (size < kEndLen) return false;
-    const ByteView tail = src.tail(static_cast<size_t>(limits::kZipEndRecordWindow));
-    if (tail.size < kEndLen) return false;  // the file shrank since it was opened
-    size_t i = tail.size - kEndLen + 1;
-    while (i-- > 0 && getLE32(tail.at(i)) != kEndSig) {
-    }
-    if (i == static_cast<size_t>(-1)) return false;
-    const uint8_t* rec = tail.at(i);
-    const uint64_t endAt = size - tail.size + i;
-    const uint16_t records = getLE16(rec + 10);
-    const uint32_t dirSize = getLE32(rec + 12);
-    const uint32_t dirOffset = getLE32(rec + 16);
-    if (endAt + kEndLen + getLE16(rec + 20) != size) return false;
-    if (getLE16(rec + 4) != 0 || getLE16(rec + 6) != 0 || getLE16(rec + 8) != records) return false;
-    if (records == 0 || records == 0xFFFF || dirSize == kZip64Marker || dirOffset == kZip64Marker) return false;
+    if (size < kEndRecordLen) return false;
+    const uint64_t endAt = findEndRecord(src, size);
+    uint8_t rec[kEndRecordLen];
+    if (endAt == kNotFound || readZ(src, endAt, rec, sizeof rec) != sizeof rec) return false;
+    EndRecord end;
+    end.parse(rec);
+    const uint16_t records = end.records;
+    const uint32_t dirSize = end.directorySize;
+    const uint32_t dirOffset = end.directoryOffset;
+    if (endAt + kEndRecordLen + end.commentLength != size) return false;
+    if (end.diskNumber != 0 || end.directoryDisk != 0 || end.recordsOnDisk != records) return false;
+    if (records == 0 || records == kZip64CountMarker || dirSize == kZip64Marker || dirOffset == kZip64Marker)
+        return false;
     if (uint64_t{dirOffset} + dirSize != endAt || dirSize > limits::kZipMemberReaderMaxDirectory) return false;
     uint8_t locator[4];
     if (endAt >= kZip64LocatorLen && readZ(src, endAt - kZip64LocatorLen, locator, 4) == 4 &&
@@ -114,17 +89,19 @@ bool readDirectory(const ByteSource& src, Directory& dir) {
     dir.entries.reserve(records);
     size_t pos = 0;
     for (uint16_t n = 0; n < records; ++n) {
-        if (dirSize - pos < kCentralLen) return false;
+        if (dirSize - pos < kCentralHeaderLen) return false;
         const uint8_t* h = dir.bytes.data() + pos;
-        const uint16_t nameLength = getLE16(h + 28);
-        const size_t extraLength = getLE16(h + 30);
-        const size_t recordLength = kCentralLen + nameLength + extraLength + getLE16(h + 32);
-        if (getLE32(h) != kCentralSig || nameLength == 0 || getLE16(h + 34) != 0 || recordLength > dirSize - pos)
+        Entry e;
+        e.parse(h);
+        e.name = h + kCentralHeaderLen;
+        const size_t recordLength =
+            size_t{kCentralHeaderLen} + e.fileNameLength + e.extraFieldLength + e.fileCommentLength;
+        if (e.signature != kCentralHeaderSig || e.fileNameLength == 0 || e.diskNumberStart != 0 ||
+            recordLength > dirSize - pos)
             return false;
-        if (!plainExtras(h + kCentralLen + nameLength, extraLength)) return false;
-        const Entry e{h + kCentralLen, nameLength,      getLE16(h + 8),  getLE16(h + 10), getLE32(h + 16),
-                      getLE32(h + 20), getLE32(h + 24), getLE32(h + 38), getLE32(h + 42)};
-        if (e.compressedSize == kZip64Marker || e.size == kZip64Marker || e.localOffset >= dirOffset) return false;
+        if (!plainExtras(e.name + e.fileNameLength, e.extraFieldLength)) return false;
+        if (e.compressedSize == kZip64Marker || e.uncompressedSize == kZip64Marker || e.localHeaderOffset >= dirOffset)
+            return false;
         dir.entries.push_back(e);
         pos += recordLength;
     }
@@ -136,31 +113,35 @@ bool readDirectory(const ByteSource& src, Directory& dir) {
 const Entry* firstLocalHeader(const Directory& dir) {
     std::vector<uint32_t> offsets;
     offsets.reserve(dir.entries.size());
-    for (const Entry& e : dir.entries) offsets.push_back(e.localOffset);
+    for (const Entry& e : dir.entries) offsets.push_back(e.localHeaderOffset);
     std::sort(offsets.begin(), offsets.end());
     if (offsets.front() != 0 || std::adjacent_find(offsets.begin(), offsets.end()) != offsets.end()) return nullptr;
     for (const Entry& e : dir.entries)
-        if (e.localOffset == 0) return &e;
+        if (e.localHeaderOffset == 0) return &e;
     return nullptr;
 }
 
 // The local header agrees with the directory entry (name, flags, method and, unless they are
 // left to a data descriptor, CRC and sizes); answers where the member's data starts.
 bool localHeaderAgrees(const ByteSource& src, const Directory& dir, const Entry& e, uint64_t& dataStart) {
-    uint8_t h[kLocalLen];
-    if (readZ(src, e.localOffset, h, sizeof h) != sizeof h || getLE32(h) != kLocalSig) return false;
-    if (getLE16(h + 6) != e.flags || getLE16(h + 8) != e.method || getLE16(h + 26) != e.nameLength) return false;
-    const uint32_t crc = getLE32(h + 14), packed = getLE32(h + 18), size = getLE32(h + 22);
-    const bool same = crc == e.crc && packed == e.compressedSize && size == e.size;
-    const bool deferred = (e.flags & kDataDescriptorFlag) != 0 && crc == 0 && packed == 0 && size == 0;
+    uint8_t b[kLocalHeaderLen];
+    if (readZ(src, e.localHeaderOffset, b, sizeof b) != sizeof b) return false;
+    LocalFileHeader h;
+    h.parse(b);
+    if (h.signature != kLocalHeaderSig) return false;
+    if (h.flags != e.flags || h.compression != e.compression || h.fileNameLength != e.fileNameLength) return false;
+    const bool same =
+        h.crc32 == e.crc32 && h.compressedSize == e.compressedSize && h.uncompressedSize == e.uncompressedSize;
+    const bool deferred =
+        (e.flags & kFlagDataDescriptor) != 0 && h.crc32 == 0 && h.compressedSize == 0 && h.uncompressedSize == 0;
     if (!same && !deferred) return false;
-    const size_t extraLength = getLE16(h + 28);
-    std::vector<uint8_t> nameAndExtra(e.nameLength + extraLength);
-    if (src.readAt(e.localOffset + kLocalLen, nameAndExtra.data(), nameAndExtra.size()) != nameAndExtra.size())
+    std::vector<uint8_t> nameAndExtra(size_t{e.fileNameLength} + h.extraFieldLength);
+    if (src.readAt(e.localHeaderOffset + kLocalHeaderLen, nameAndExtra.data(), nameAndExtra.size()) !=
+        nameAndExtra.size())
         return false;
-    if (!std::equal(e.name, e.name + e.nameLength, nameAndExtra.begin())) return false;
-    if (!plainExtras(nameAndExtra.data() + e.nameLength, extraLength)) return false;
-    dataStart = e.localOffset + kLocalLen + nameAndExtra.size();
+    if (!std::equal(e.name, e.name + e.fileNameLength, nameAndExtra.begin())) return false;
+    if (!plainExtras(nameAndExtra.data() + e.fileNameLength, h.extraFieldLength)) return false;
+    dataStart = e.localHeaderOffset + kLocalHeaderLen + nameAndExtra.size();
     return dataStart + e.compressedSize <= dir.offset;
 }
 
@@ -241,7 +222,7 @@ enum class Match { No, Yes, Unsure };
 // Whether 7za would take this member for the request; Unsure when the name holds bytes it may
 // read otherwise and they could decide the answer.
 Match matchMember(const Entry& e, const std::string& request, const std::vector<Part>& parts) {
-    size_t n = e.nameLength;
+    size_t n = e.fileNameLength;
     if (e.name[n - 1] == '/') --n;  // a folder entry; 7za drops the slash
     const size_t plain = plainPrefix(e.name, n);
     size_t pos = 0;
@@ -270,15 +251,15 @@ Match matchMember(const Entry& e, const std::string& request, const std::vector<
 
 bool isFolder(const Entry& e) {
     const uint32_t unixType = (e.externalAttributes >> 16) & kUnixTypeMask;
-    return e.name[e.nameLength - 1] == '/' || (e.externalAttributes & kDosDirectoryAttribute) != 0 ||
+    return e.name[e.fileNameLength - 1] == '/' || (e.externalAttributes & kDosDirectoryAttribute) != 0 ||
            (unixType != 0 && unixType != kUnixRegular);
 }
 
 // ---- Data ----
 
 bool readStored(const ByteSource& src, uint64_t at, const Entry& e, std::vector<char>& data) {
-    if (e.compressedSize != e.size) return false;
-    data.resize(e.size);
+    if (e.compressedSize != e.uncompressedSize) return false;
+    data.resize(e.uncompressedSize);
     return src.readAt(at, data.data(), data.size()) == data.size();
 }
 
@@ -307,13 +288,13 @@ bool readDeflated(const ByteSource& src, uint64_t at, const Entry& e, std::vecto
         zs.avail_out = static_cast<uInt>(outChunk.size());
         rc = inflate(&zs, Z_NO_FLUSH);
         const size_t produced = outChunk.size() - zs.avail_out;
-        if ((rc != Z_OK && rc != Z_STREAM_END) || produced > e.size - data.size()) {
+        if ((rc != Z_OK && rc != Z_STREAM_END) || produced > e.uncompressedSize - data.size()) {
             ok = false;
             break;
         }
         data.insert(data.end(), outChunk.begin(), outChunk.begin() + long(produced));
     }
-    ok = ok && zs.avail_in == 0 && consumed == e.compressedSize && data.size() == e.size;
+    ok = ok && zs.avail_in == 0 && consumed == e.compressedSize && data.size() == e.uncompressedSize;
     inflateEnd(&zs);
     return ok;
 }
@@ -324,7 +305,7 @@ bool readMemberLike7za(const ByteSource& src, const std::string& pattern, std::v
     std::vector<Part> parts;
     if (pattern.empty() || !splitRequest(pattern, parts)) return false;
     const ByteView head = src.head(4);
-    if (head.size < 4 || getLE32(head.data) != kLocalSig) return false;
+    if (head.size < 4 || getLE32(head.data) != kLocalHeaderSig) return false;
 
     Directory dir;
     if (!readDirectory(src, dir)) return false;
@@ -335,9 +316,11 @@ bool readMemberLike7za(const ByteSource& src, const std::string& pattern, std::v
         if (m == Match::Yes) member = &e;
     }
     if (member == nullptr || isFolder(*member)) return false;
-    if ((member->flags & ~kPlainFlags) != 0 || (member->method != kStored && member->method != kDeflated)) return false;
+    if ((member->flags & ~kPlainFlags) != 0 ||
+        (member->compression != kMethodStored && member->compression != kMethodDeflated))
+        return false;
     // 7za's output is cut at the cap and the run stopped; only members below it are read here.
-    if (member->size >= limits::kCommandOutputCap) return false;
+    if (member->uncompressedSize >= limits::kCommandOutputCap) return false;
 
     const Entry* first = firstLocalHeader(dir);
     uint64_t dataStart = 0;
@@ -345,11 +328,11 @@ bool readMemberLike7za(const ByteSource& src, const std::string& pattern, std::v
     if (!localHeaderAgrees(src, dir, *member, dataStart)) return false;
 
     std::vector<char> data;
-    const bool read = member->method == kStored ? readStored(src, dataStart, *member, data)
-                                                : readDeflated(src, dataStart, *member, data);
+    const bool read = member->compression == kMethodStored ? readStored(src, dataStart, *member, data)
+                                                           : readDeflated(src, dataStart, *member, data);
     if (!read) return false;
     const uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
-    if (crc != member->crc) return false;
+    if (crc != member->crc32) return false;
     out.insert(out.end(), data.begin(), data.end());
     return true;
 }

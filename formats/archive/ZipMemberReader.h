@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 namespace kiv::zip {
 

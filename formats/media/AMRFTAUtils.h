@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/media/MediaContainerFileType.h"
 
 class AMRFTAUtils {

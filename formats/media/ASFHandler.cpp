@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/media/MediaContainerFileType.h"
 
 class ASFHandler {

@@ -1,6 +1,6 @@
 #include "formats/media/AtariFTAUtils.h"
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum AtariType : uint8_t {
     ATARI_NONE = 0,      // no FF FF marker

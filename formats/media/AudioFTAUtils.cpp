@@ -1,6 +1,6 @@
 #include "formats/media/AudioFTAUtils.h"
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 #include "formats/media/MP3Parser.h"
 
 const FourCC RIFF_CHUNK("RIFF");

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 // Four characters as stored; compared as one 32-bit value.
 class FourCC {

@@ -4,9 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/CommonUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 
 namespace {
 
@@ -29,6 +28,8 @@ constexpr int kDxfVersionLines = 3;
 // After "ENDSEC": that line and the next section's 0 SECTION 2 <name> 0.
 constexpr int kDxfNextSectionLines = 6;
 constexpr char kDxfHeaderStart[] = "0SECTION2HEADER9";
+// Group code of a comment; its value is the next line.
+constexpr char kDxfCommentGroup[] = "999";
 
 // Release texts of bytes 2-5 that follow "AC", in code order from DWG_AC1_50.
 constexpr const char* kDwgReleases[] = {"1.50", "2.10", "1002", "1003", "1004", "1006", "1009", "1012",
@@ -37,14 +38,14 @@ constexpr const char* kDwgReleases[] = {"1.50", "2.10", "1002", "1003", "1004", 
 // Text of at most n bytes at p, up to the first NUL.
 std::string textAt(const char* p, size_t n) { return std::string(p, strnlen(p, n)); }
 
-// Reads a text DXF line by line through one ByteSource with a small buffer. A line ends
-// at LF, CR or CR LF. The caller says how much of a line it needs, so a huge line is
-// never held whole; the whole walk stops after kDxfMaxLines lines or kDxfMaxBytes bytes.
+// Reads a text DXF line by line, a window of the source at a time. A line ends at LF, CR or
+// CR LF. The caller says how much of a line it needs, so a huge line is never held whole;
+// the whole walk stops after kDxfMaxLines lines or kDxfMaxBytes bytes.
 class DxfLineReader {
 public:
     enum class Status { Line, End, TooLong, OverBudget };
 
-    explicit DxfLineReader(const kiv::ByteSource& src) : src_(src) {}
+    explicit DxfLineReader(const kiv::ByteSource& src) : in_(src) {}
 
     // Reads the next line into raw (blanks kept; when given) and stripped (blanks 0x20
     // removed). More than maxRaw characters: TooLong, and the rest of the line is left
@@ -77,28 +78,29 @@ public:
 private:
     static constexpr int kEnd = -1;
     static constexpr int kBudget = -2;
-    static constexpr size_t kChunk = 64 * 1024;
 
     int peek() {
-        if (bufPos_ == buf_.size() && !fill()) return kEnd;
-        return buf_[bufPos_];
+        if (next_ == end_ && !fill()) return kEnd;
+        return *next_;
     }
     int get() {
         if (consumed_ >= kiv::limits::kDxfMaxBytes) return kBudget;
-        if (bufPos_ == buf_.size() && !fill()) return kEnd;
+        if (next_ == end_ && !fill()) return kEnd;
         ++consumed_;
-        return buf_[bufPos_++];
+        return *next_++;
     }
+    // The next window's bytes; false at the end.
     bool fill() {
-        buf_ = src_.read(filePos_, kChunk);
-        bufPos_ = 0;
-        filePos_ += buf_.size();
-        return !buf_.empty();
+        size_t got = 0;
+        next_ = in_.view(filePos_, kiv::limits::kReadWindow, got);
+        end_ = next_ + got;
+        filePos_ += got;
+        return got > 0;
     }
 
-    const kiv::ByteSource& src_;
-    std::vector<uint8_t> buf_;
-    size_t bufPos_ = 0;
+    kiv::WindowReader in_;
+    const uint8_t* next_ = nullptr;
+    const uint8_t* end_ = nullptr;
     uint64_t filePos_ = 0;
     uint64_t consumed_ = 0;
     uint32_t lines_ = 0;
@@ -163,12 +165,19 @@ bool AutoCADUtil::gatherDXFText(const kiv::ByteSource& src, char (&block)[kBlock
     // come before $ACADVER.
     int budget = kDxfSectionLines;
     std::string gathered;
+    bool commentText = false;
     for (;;) {
         if (status == Status::End) break;
         if (status == Status::OverBudget) return false;
         if (status == Status::TooLong) return false;  // not a DXF: group codes and values are short
-        if (!line.empty()) {
-            if (budget < 1 && gathered == kDxfHeaderStart && line != "ENDSEC") {
+        if (commentText) {
+            commentText = false;  // the comment's own line, whatever it holds
+        } else if (!line.empty()) {
+            if (gathered.empty() && line == kDxfCommentGroup) {
+                // Writers may open the file with comment groups (a library names itself) before
+                // the first section.
+                commentText = true;
+            } else if (budget < 1 && gathered == kDxfHeaderStart && line != "ENDSEC") {
                 if (line == "$ACADVER") {
                     budget = kDxfVersionLines;
                     break;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 // The drawing family, given back beside the version code.
 enum AutoCADExts : uint8_t {

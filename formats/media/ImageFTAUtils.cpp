@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
+#include "core/ResultRow.h"
 
 namespace {
 
@@ -117,4 +118,18 @@ ImageType ImageFTAUtils::isJPGEXIF(const kiv::ByteSource& src) {
     uint8_t tail[2];
     if (src.readAt(length + 2, tail, 2) != 2) return IMAGE_NONE;
     return std::memcmp(tail, kJpegEndOfImage, 2) == 0 ? IMAGE_JPG : IMAGE_NONE;
+}
+
+namespace {
+constexpr kiv::ResultRow<uint8_t> kImageRows[] = {
+    {IMAGE_BMP, "BMP", "image/bmp", "bmp"},         {IMAGE_EMF, "EMF", "image/x-emf", "emf"},
+    {IMAGE_PNG, "PNG", "image/png", "png"},         {IMAGE_PNS, "PNS", "image/png", "pns"},
+    {IMAGE_TIFF, "TIFF", "image/tiff", "tif,tiff"}, {IMAGE_JPG, "JPG", "image/jpeg", "jpg"},
+};
+constexpr kiv::ResultRow<uint8_t> kNoImage = {IMAGE_NONE, "data", "application/octet-stream", ""};
+}  // namespace
+
+void adjustImageTypes(uint8_t code, std::string& typeId, std::string& mime, std::string& extensions,
+                      std::string& description) {
+    kiv::writeRow(kiv::rowFor(kImageRows, code, kNoImage), typeId, mime, extensions, description);
 }

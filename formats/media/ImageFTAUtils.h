@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum ImageType : uint8_t {
     IMAGE_NONE = 0,
@@ -32,3 +32,7 @@ public:
     // The PDF classifier asks this before trusting "%PDF-": EMF files may embed PDF text.
     static bool isEMF(const std::string& path, unsigned long size);
 };
+
+// The result of an image code: BMP, EMF, PNG, PNS, TIFF or JPG; any other code gives "data".
+void adjustImageTypes(uint8_t code, std::string& typeId, std::string& mime, std::string& extensions,
+                      std::string& description);

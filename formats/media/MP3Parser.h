@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 struct MP3Frame {
     uint32_t header = 0;      // the 4 header bytes, big-endian

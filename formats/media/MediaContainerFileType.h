@@ -1,8 +1,11 @@
-// Engine-wide numbering of media container kinds. The brand probe of the generic stage
-// answers 1 to 12, the ASF probe 13 to 15 and the AMR probe 16; 0 means none.
+// Engine-wide numbering of media container kinds, and the brand probe of the post-rules. The
+// brand probe answers 1 to 12, the ASF probe 13 to 15 and the AMR probe 16; 0 means none.
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "core/ByteSource.h"
 
 enum MediaContainerFileType : uint8_t {
     MEDIA_CONTAINER_NONE = 0,
@@ -21,3 +24,8 @@ enum MediaContainerFileType : uint8_t {
     MEDIA_CONTAINER_ASF = 15,
     MEDIA_CONTAINER_AMR = 16,
 };
+
+// MPEG and CD-XA streams by their first bytes, the MP4 family by the brand of its ftyp box.
+// The path form is a thin wrapper that opens the file.
+MediaContainerFileType determineMediaContainerType(const kiv::ByteSource& src);
+MediaContainerFileType determineMediaContainerType(const std::string& path);

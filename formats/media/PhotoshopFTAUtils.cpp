@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/TypeTables.h"
 
 namespace {
 

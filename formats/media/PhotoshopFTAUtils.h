@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum PhotoshopType : uint8_t {
     PHOTOSHOP_NONE = 0,

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/ResultRow.h"
+
 namespace {
 
 // A PAC file ends with an FF, eleven zero bytes, 11 00 and the text "dummy end of file".
@@ -44,4 +46,17 @@ SubtitleType SubtitleFTAUtils::is890File(const kiv::ByteSource& src) {
     if (h.data[0] != 0x00 || h.data[1] != 0x00 || (h.data[2] != 0x00 && h.data[2] != 0x20)) return SUBTITLE_NONE;
     if (h.data[144] != 0x00 || h.data[145] != 0x00) return SUBTITLE_NONE;
     return h.startsWithAt(172, k890Marker, sizeof(k890Marker)) ? SUBTITLE_890 : SUBTITLE_NONE;
+}
+
+namespace {
+constexpr kiv::ResultRow<uint8_t> kSubtitleRows[] = {
+    {SUBTITLE_PAC, "PAC", "application/octet-stream", "pac"},
+    {SUBTITLE_890, "890", "application/octet-stream", "890"},
+};
+constexpr kiv::ResultRow<uint8_t> kNoSubtitle = {SUBTITLE_NONE, "data", "application/octet-stream", ""};
+}  // namespace
+
+void adjustSubtitleTypes(uint8_t code, std::string& typeId, std::string& mime, std::string& extensions,
+                         std::string& description) {
+    kiv::writeRow(kiv::rowFor(kSubtitleRows, code, kNoSubtitle), typeId, mime, extensions, description);
 }

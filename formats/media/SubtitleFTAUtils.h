@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum SubtitleType : uint8_t {
     SUBTITLE_NONE = 0,
@@ -21,3 +21,7 @@ public:
     static SubtitleType isPACFile(const kiv::ByteSource& src);
     static SubtitleType is890File(const kiv::ByteSource& src);
 };
+
+// The result of a subtitle code: PAC or 890; any other code gives "data".
+void adjustSubtitleTypes(uint8_t code, std::string& typeId, std::string& mime, std::string& extensions,
+                         std::string& description);

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 namespace {
 
@@ -43,30 +43,14 @@ std::vector<unsigned char> readBytes(CFStream& stream, uint64_t offset, uint64_t
 }
 }  // namespace OLEUtil
 
-CFStreamWindow::CFStreamWindow(CFStream& stream, size_t window) : stream_(stream), window_(window) {}
+CFStreamSource::CFStreamSource(const CFStream& stream) : stream_(stream) { size_ = stream_.deliverableSize(); }
 
-const unsigned char* CFStreamWindow::refill(uint64_t off, size_t n, size_t& got) {
-    got = 0;
-    if (off > INT32_MAX || n == 0) return buf_.data();
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(n, uint64_t{INT32_MAX} - off));
-    const bool inside = off >= start_ && off - start_ <= have_ && want <= have_ - (off - start_);
-    // A window that stopped short ends where the stream's delivered bytes end.
-    const bool atEnd = off >= start_ && off - start_ <= have_ && have_ < asked_;
-    if (!inside && !atEnd) {
-        const size_t fill = std::max(window_, want);
-        if (buf_.size() < fill) buf_.resize(fill);
-        start_ = off;
-        asked_ = fill;
-        have_ = static_cast<size_t>(std::max(
-            stream_.readInto(buf_.data(), static_cast<int>(off), static_cast<int>(std::min<uint64_t>(fill, INT32_MAX))),
-            0));
-    }
-    const size_t at = static_cast<size_t>(off - start_);
-    got = std::min(want, have_ - at);
-    return buf_.data() + at;
+size_t CFStreamSource::doRead(uint64_t off, void* dst, size_t n) const {
+    // readAt keeps every request inside size(), which a stream never lets exceed INT32_MAX.
+    const int got = stream_.readInto(static_cast<unsigned char*>(dst), static_cast<int>(off), static_cast<int>(n));
+    return static_cast<size_t>(std::max(got, 0));
 }
 
-uint16_t DirEntryData::nameLength() const { return u16At(bytes, kSize, 0x40); }
 uint32_t DirEntryData::leftSibling() const { return u32At(bytes, kSize, 0x44); }
 uint32_t DirEntryData::rightSibling() const { return u32At(bytes, kSize, 0x48); }
 uint32_t DirEntryData::child() const { return u32At(bytes, kSize, 0x4C); }
@@ -112,6 +96,8 @@ int CFStream::readInto(unsigned char* dst, int offset, int length) {
     if (owner_ == nullptr) return 0;
     return owner_->readInto(dst, entry_, offset, length);
 }
+
+uint64_t CFStream::deliverableSize() { return owner_ == nullptr ? 0 : owner_->deliverable(entry_, 0, INT32_MAX); }
 
 int CFStream::getData(char** out) {
     if (out != nullptr) *out = nullptr;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 class CompoundFile;
 class CFStream;
@@ -41,8 +41,7 @@ struct DirEntryData {
     unsigned char bytes[kSize] = {};
 
     const unsigned char* name() const { return bytes; }  // 32 UTF-16LE units
-    uint16_t nameLength() const;
-    uint8_t objectType() const { return bytes[0x42]; }  // 0 empty, 1 storage, 2 stream, 5 root
+    uint8_t objectType() const { return bytes[0x42]; }   // 0 empty, 1 storage, 2 stream, 5 root
     uint32_t leftSibling() const;
     uint32_t rightSibling() const;
     uint32_t child() const;
@@ -93,33 +92,23 @@ public:
     int getData(char** out);
     // As readData, into dst (at least length bytes): answers the bytes delivered.
     int readInto(unsigned char* dst, int offset, int length);
+    // Bytes readData delivers from offset 0 on.
+    uint64_t deliverableSize();
 };
 
-// Reads a stream through one buffer, for walks over many small records: a record inside the
-// buffered window costs a copy, and moving past it one read of the next window. The bytes
-// and counts are those that CFStream::readData delivers.
-class CFStreamWindow {
+// A stream's bytes as a ByteSource, read along its sector chain (short or regular): walks over
+// a stream sit on the same window layer as walks over a file. Its size is what the stream
+// delivers (its size field, cut where a short chain ends), and its reads are readData's
+// bytes. The compound file must outlive it.
+class CFStreamSource : public kiv::ByteSource {
 public:
-    explicit CFStreamWindow(CFStream& stream, size_t window = kiv::limits::kReadWindow);
-    // The bytes from off: got says how many of the n asked for the stream delivers. The
-    // pointer stays valid until the next call.
-    const unsigned char* view(uint64_t off, size_t n, size_t& got) {
-        if (off >= start_ && off - start_ <= have_ && n <= have_ - (off - start_)) {
-            got = n;
-            return buf_.data() + (off - start_);
-        }
-        return refill(off, n, got);
-    }
+    explicit CFStreamSource(const CFStream& stream);
+
+protected:
+    size_t doRead(uint64_t off, void* dst, size_t n) const override;
 
 private:
-    const unsigned char* refill(uint64_t off, size_t n, size_t& got);
-
-    CFStream& stream_;
-    size_t window_;
-    std::vector<unsigned char> buf_;
-    uint64_t start_ = 0;
-    size_t have_ = 0;
-    size_t asked_ = 0;
+    mutable CFStream stream_;
 };
 
 class CFStorage : public CFItem {
@@ -167,14 +156,15 @@ public:
     // Builds the child index of storage id; 0 success.
     int getChildrenTree(int id, RBTree& tree) const;
 
+    // Bytes readData would deliver for this request.
+    uint64_t deliverable(const DirectoryEntry& entry, int offset, int length);
+
 private:
     bool buildMSAT();
     bool buildSAT();
     bool buildSSAT();
     bool loadDirectory();
     bool getSecIDChain(uint32_t start, std::vector<uint32_t>& out, SectorType type) const;
-    // Bytes readData would deliver for this request.
-    uint64_t deliverable(const DirectoryEntry& entry, int offset, int length);
     // Byte offsets of the entry's sectors (regular or short); cached per chain start.
     const std::vector<uint64_t>* getSecOffsetChain(const DirectoryEntry& entry);
 

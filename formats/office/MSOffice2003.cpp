@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 #include "formats/office/MD5.h"
 #include "formats/office/RC4.h"
 #include "formats/office/SHA1.h"
@@ -140,11 +140,12 @@ std::vector<unsigned char> PowerPoint2003::concateArrays(const unsigned char* a,
 
 short Excel2003::parseBIFFRecord(CFStream& stream, int offset, Record& record) {
     // One record: no window beyond what it asks for.
-    CFStreamWindow in(stream, 0);
+    const CFStreamSource bytes(stream);
+    kiv::WindowReader in(bytes, 0);
     return parseBIFFRecord(in, offset, record);
 }
 
-short Excel2003::parseBIFFRecord(CFStreamWindow& in, int offset, Record& record) {
+short Excel2003::parseBIFFRecord(kiv::WindowReader& in, int offset, Record& record) {
     record.release();
     if (offset < 0) return -1;
     // Type and size, two little-endian u16; a header cut short by the stream end keeps the
@@ -171,7 +172,8 @@ int Excel2003::searchStreamForRecord(CFStream stream, int streamSize, RecordType
     const uint16_t stop = type == FILEPASS ? WINDOW1 : EOF_RECORD;
     // Records are parsed from a window of the stream: a workbook of millions of tiny
     // records costs one read per window.
-    CFStreamWindow in(stream);
+    const CFStreamSource bytes(stream);
+    kiv::WindowReader in(bytes);
     int64_t offset = 0;
     while (offset < streamSize) {
         // Valid records of other types whose header lies in the window are passed over here;
@@ -213,7 +215,8 @@ int Excel2003::searchStreamForRecordByOffset(CFStream stream, int streamSize, in
                                              RecordType type, Record& record) {
     int64_t offset = startOffset;
     if (offset < 0) return 2;
-    CFStreamWindow in(stream);
+    const CFStreamSource bytes(stream);
+    kiv::WindowReader in(bytes);
     for (int n = 0; n < maxRecords && offset <= streamSize && offset <= INT32_MAX; ++n) {
         short size = parseBIFFRecord(in, static_cast<int>(offset), record);
         if (size < 0 || size > kMaxRecordData) return 1;
@@ -401,7 +404,8 @@ bool PowerPoint2003::parsePersistDirRecord(CFStorage& root, const unsigned int& 
 uint32_t PowerPoint2003::lookupPersistId(CFStream& doc, const PersistDirecoryRecord& record, uint32_t persistId) {
     // A directory may claim most of the stream; its entries are walked a window at a time and
     // none is kept. Every u32 must lie inside the bytes the stream delivers of the record.
-    CFStreamWindow in(doc);
+    const CFStreamSource bytes(doc);
+    kiv::WindowReader in(bytes);
     const uint64_t length = record.dataLength;
     uint64_t pos = 0;  // the next entry head, from the start of the entries
     while (pos + 4 <= length) {

@@ -78,7 +78,7 @@ public:
 
     // The record's data length, or -1 when it cannot be read or is invalid.
     static short parseBIFFRecord(CFStream& stream, int offset, Record& record);
-    static short parseBIFFRecord(CFStreamWindow& stream, int offset, Record& record);
+    static short parseBIFFRecord(kiv::WindowReader& stream, int offset, Record& record);
     // 0 found, 1 invalid record met, 2 not found. A FILEPASS search stops at WINDOW1,
     // any other at EOF.
     static int searchStreamForRecord(CFStream stream, int streamSize, RecordType type, Record& record);

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "formats/archive/ZipArchive.h"
 #include "formats/text/HTMLReader.h"
 
@@ -42,14 +43,7 @@ constexpr const char* mimeVSSM = "application/vnd.ms-visio.stencil.macroEnabled"
 constexpr const char* mimeVSTX = "application/vnd.ms-visio.template";
 constexpr const char* mimeVSTM = "application/vnd.ms-visio.template.macroEnabled";
 
-struct ResultRow {
-    MsOfficeTypes code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-
-constexpr ResultRow kResults[] = {
+constexpr kiv::ResultRow<MsOfficeTypes> kResults[] = {
     {MSOFFICE_DOCX, "DOCX", mimeDOCX, "docx"},
     {MSOFFICE_DOCM, "DOCM", mimeDOCM, "docm"},
     {MSOFFICE_DOTM, "DOTM", mimeDOTM, "dotm"},
@@ -76,6 +70,8 @@ constexpr ResultRow kResults[] = {
     {MSOFFICE_VSTM, "VSTM", mimeVSTM, "vstm"},
     {MSOFFICE_ZIP_ENCRYPTED, "ZIP-ENCRYPTED", "application/zip", "zip,zipx"},
 };
+// Codes without a row of their own: a plain ZIP archive.
+constexpr kiv::ResultRow<MsOfficeTypes> kPlainZip = {MSOFFICE_NONE, "ZIP", "application/zip", "zip,zipx"};
 
 struct ContentTypeRow {
     const char* contentType;
@@ -127,13 +123,6 @@ bool findFamilyType(const ContentTypeRow (&rows)[N], const std::string& contentT
         }
     }
     return false;
-}
-
-bool isMember(const ByteSource& src, const std::string& name) {
-    // The central directory stores names with a 16-bit length: a longer name is never a member
-    // (cutting it to 16 bits could match a shorter member by accident).
-    if (name.empty() || name.size() > UINT16_MAX) return false;
-    return ZipArchive::checkFileNameExistInZip(src, src.size(), name.data(), static_cast<uint16_t>(name.size()));
 }
 
 }  // namespace
@@ -232,7 +221,7 @@ bool MSOffice2007::isVisioFamilyType(const std::string& contentTypes, MsOfficeTy
 }
 
 std::string MSOffice2007::findMainFileFromRels(const ByteSource& src, const std::vector<std::string>& relationTypes) {
-    if (!isMember(src, mainRel)) return std::string();
+    if (!ZipArchive::isMember(src, mainRel)) return std::string();
     std::string text;
     ZipArchive::readFilesInsideArchiveWith7z(src, mainRel, text);
     text = removeErrorFrom7z(text);
@@ -274,7 +263,7 @@ MsOfficeTypes MSOffice2007::checkOfficeType(const std::string& path) {
 MsOfficeTypes MSOffice2007::checkOfficeType(const ByteSource& src) {
     if (src.path().empty() || src.size() == 0) return MSOFFICE_NONE;
     const std::string mainPart = findMainFileFromRels(src, {relMainType, relVisioMainType});
-    if (mainPart.empty() || !isMember(src, mainPart)) return MSOFFICE_NONE;
+    if (mainPart.empty() || !ZipArchive::isMember(src, mainPart)) return MSOFFICE_NONE;
 
     std::string contentTypes;
     ZipArchive::readFilesInsideArchiveWith7z(src, contentTypesXml, contentTypes);
@@ -287,17 +276,6 @@ MsOfficeTypes MSOffice2007::checkOfficeType(const ByteSource& src) {
 
 void MSOffice2007::adjustMsOfficeTypes(MsOfficeTypes type, std::string& typeId, std::string& mime,
                                        std::string& extensions, std::string& description, bool& encrypted) {
-    for (const ResultRow& row : kResults) {
-        if (row.code != type) continue;
-        typeId = row.typeId;
-        mime = row.mime;
-        extensions = row.extensions;
-        description = FileTypeDescription.at(typeId);
-        if (type == MSOFFICE_ZIP_ENCRYPTED) encrypted = true;
-        return;
-    }
-    typeId = "ZIP";
-    mime = "application/zip";
-    extensions = "zip,zipx";
-    description = FileTypeDescription.at(typeId);
+    kiv::writeRow(kiv::rowFor(kResults, type, kPlainZip), typeId, mime, extensions, description);
+    if (type == MSOFFICE_ZIP_ENCRYPTED) encrypted = true;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 enum MsOfficeTypes : uint8_t {
     MSOFFICE_NONE = 0,

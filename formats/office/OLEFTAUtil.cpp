@@ -6,9 +6,9 @@
 #include <exception>
 #include <vector>
 
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
+#include "core/TypeTables.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 #include "formats/office/MSOffice2003.h"
 
@@ -230,8 +230,8 @@ int OLEFTAUtil::isJTDC(CFStorage& root) {
     // over the first 64 bytes answers LZH exactly when a walk over the whole stream would.
     constexpr size_t kHeaderBytes = 38;
     constexpr size_t kSignatureBytes = 64;
-    const uint64_t wanted = std::min<uint64_t>(size > 0 ? static_cast<uint64_t>(size) : 0,
-                                               kHeaderBytes + kSignatureBytes);
+    const uint64_t wanted =
+        std::min<uint64_t>(size > 0 ? static_cast<uint64_t>(size) : 0, kHeaderBytes + kSignatureBytes);
     std::vector<unsigned char> data = OLEUtil::readBytes(s, 0, wanted);
     if (data.empty()) return OLE_DAMAGED;
     // A compressed document starts with its own 38-byte header naming itself; the
@@ -264,33 +264,25 @@ int OLEFTAUtil::isMPP(CFStorage& root) {
 
     // The text runs to its first zero byte. It is read and searched a window at a time, so a
     // length field that claims the whole stream costs one pass and one window of memory; the
-    // last bytes of each window are kept so that a word split between two is still found.
+    // windows overlap so that a word split between two is still found.
     constexpr char kMicrosoft[] = "microsoft";
     constexpr char kProject[] = "project";
-    constexpr size_t keep = sizeof kMicrosoft - 2;  // the longer word, less one byte
-    CFStreamWindow in(s);
-    std::vector<char> lower(keep + kiv::limits::kReadWindow);
-    size_t carried = 0;
-    bool microsoft = false, project = false;
-    for (uint64_t done = 0; done < length && !(microsoft && project);) {
-        size_t got = 0;
-        const unsigned char* text =
-            in.view(32 + done, static_cast<size_t>(std::min<uint64_t>(length - done, kiv::limits::kReadWindow)), got);
-        if (got == 0) {
-            if (done == 0) return OLE_DAMAGED;
-            break;
-        }
-        const unsigned char* zero = static_cast<const unsigned char*>(std::memchr(text, 0, got));
-        const size_t n = zero ? static_cast<size_t>(zero - text) : got;
-        for (size_t i = 0; i < n; ++i) lower[carried + i] = static_cast<char>(kiv::asciiToLower(text[i]));
-        const size_t have = carried + n;
-        microsoft = microsoft || memmem(lower.data(), have, kMicrosoft, sizeof kMicrosoft - 1) != nullptr;
-        project = project || memmem(lower.data(), have, kProject, sizeof kProject - 1) != nullptr;
-        if (zero) break;
-        carried = std::min(keep, have);
-        std::memmove(lower.data(), lower.data() + have - carried, carried);
-        done += got;
-    }
+    const CFStreamSource bytes(s);
+    kiv::WindowReader in(bytes);
+    std::vector<char> lower;
+    bool read = false, microsoft = false, project = false;
+    in.walk(32, 32 + length, sizeof kMicrosoft - 2, kiv::WindowReader::npos,
+            [&](const uint8_t* text, size_t got, uint64_t) {
+                read = true;
+                const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(text, 0, got));
+                const size_t n = zero ? static_cast<size_t>(zero - text) : got;
+                lower.resize(n);
+                for (size_t i = 0; i < n; ++i) lower[i] = kiv::asciiToLower(text[i]);
+                microsoft = microsoft || kiv::findBytes(lower.data(), n, kMicrosoft, sizeof kMicrosoft - 1) != SIZE_MAX;
+                project = project || kiv::findBytes(lower.data(), n, kProject, sizeof kProject - 1) != SIZE_MAX;
+                return zero == nullptr && !(microsoft && project);
+            });
+    if (!read) return OLE_DAMAGED;
     return microsoft && project ? OLE_MPP : OLE_NONE;
 }
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/office/CompoundFile.h"
 
 enum OleFileType : int {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/ByteUtils.h"
+#include "core/ByteUtils.h"
 
 namespace {
 constexpr unsigned char kMagic[4] = {0x21, 0x42, 0x44, 0x4E};  // "!BDN"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 // The header as read, in either layout: ANSI (512 bytes, wVer 14 or 15) or Unicode (564).
 struct PSTHeader {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 #include "formats/text/LineReader.h"
 
 namespace {

@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 
 namespace {
 
 constexpr unsigned long kNotFound = ~0UL;
 constexpr unsigned char kUtf8Bom[3] = {0xEF, 0xBB, 0xBF};
+// What the walk searches for: a tag's start, a comment's end, an instruction's end, a tag's end.
+constexpr kiv::Needle kLt("<", 1), kCommentEnd("-->", 3), kPiEnd("?>", 2), kGt(">", 1);
 // Bytes looked at in place, before a library search: most tags are short and most gaps
 // between tags are too, and a search call costs more than such a scan. Answers do not depend
 // on it.
@@ -83,20 +85,8 @@ unsigned long HTMLTag::searchInBinary(const char* data, unsigned long dataLen, c
                                       unsigned long patternLen) {
     if (patternLen == 0) return 0;
     if (data == nullptr || pattern == nullptr || patternLen > dataLen) return kNotFound;
-    // memchr to each candidate last byte, then a compare of the bytes before it: the walk calls
-    // this from every tag over the whole rest of the text, and memchr stops at the match (the
-    // sanitizer's memmem checks the whole haystack on every call, which made the walk quadratic
-    // there). Matches of one length end in the order they start, so the first end found is the
-    // first match. The last byte is the rare one of the walk's patterns ("-->", "?>").
-    const unsigned long lead = patternLen - 1;
-    for (unsigned long from = lead; from < dataLen;) {
-        const void* hit = std::memchr(data + from, pattern[lead], dataLen - from);
-        if (hit == nullptr) return kNotFound;
-        const unsigned long at = static_cast<unsigned long>(static_cast<const char*>(hit) - data) - lead;
-        if (lead == 0 || std::memcmp(data + at, pattern, lead) == 0) return at;
-        from = at + lead + 1;
-    }
-    return kNotFound;
+    const size_t at = kiv::findBytes(data, dataLen, pattern, patternLen);
+    return at == SIZE_MAX ? kNotFound : static_cast<unsigned long>(at);
 }
 
 bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool& inScript, bool) {
@@ -113,28 +103,30 @@ bool HTMLTag::parseFromStr(const char* text, bool& opening, bool& closing, bool&
 
 // ---- HTMLReader ----
 
-void HTMLReader::startText(uint64_t n, uint64_t end) {
+void HTMLReader::startText(const kiv::ByteSource& text, uint64_t n) {
     size_ = n + 1;
     pos_ = 0;
     winStart_ = 0;
-    winEnd_ = end;
+    winEnd_ = 0;
     firstTag_ = 0;
     readFailed_ = false;
     nextGt_ = NextMatch{};
     nextPiEnd_ = NextMatch{};
     quoteGt_ = QuoteScan{};
     quotePiEnd_ = QuoteScan{};
+    in_.emplace(text, window_, n);
+    held(0);
 }
 
 bool HTMLReader::readFromString(const std::string& text) {
-    // The copy stops at the first NUL; the buffer keeps the full length, zero-filled.
-    const size_t n = std::strlen(text.c_str());
+    // The copy stops at the first NUL; the text keeps the full length, zero-filled.
+    std::vector<uint8_t> bytes(text.size(), 0);
+    const char* const copied = text.c_str();
+    std::copy(copied, copied + std::strlen(copied), bytes.begin());
+    copy_ = std::make_unique<kiv::MemoryByteSource>(std::move(bytes));
     capacity_ = text.size() + 1;
-    buffer_.reset(new char[capacity_ + 1]);
-    std::memcpy(buffer_.get(), text.c_str(), n);
-    std::memset(buffer_.get() + n, 0, capacity_ + 1 - n);
-    src_ = nullptr;
-    startText(text.size(), text.size() + 1);
+    startText(*copy_, text.size());
+    extend(0);
     return parseDocument();
 }
 
@@ -153,27 +145,23 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     kiv::ByteView head = src.head(sizeof kUtf8Bom);
     if (head.startsWith(kUtf8Bom, sizeof kUtf8Bom)) pos = sizeof kUtf8Bom;
     int first = -1;
-    std::vector<uint8_t> chunk(std::min<uint64_t>(64 * 1024, limit));
-    while (pos < limit && first < 0) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk.size(), limit - pos));
-        size_t got = src.readAt(pos, chunk.data(), want);
-        if (got == 0) return false;
-        for (size_t i = 0; i < got; ++i) {
-            if (!kiv::isAsciiSpace(chunk[i])) {
-                first = chunk[i];
-                break;
+    kiv::WindowReader probe(src, kiv::limits::kReadWindow, limit);
+    probe.walk(pos, limit, 0, kiv::WindowReader::npos, [&](const uint8_t* p, size_t n, uint64_t) {
+        for (size_t i = 0; i < n; ++i) {
+            if (!kiv::isAsciiSpace(p[i])) {
+                first = p[i];
+                return false;
             }
         }
-        pos += got;
-    }
+        return true;
+    });
     if (first != '<') return false;
 
-    // The walk reads the text window by window: a large file costs one buffer of a window
-    // (or of its longest tag), not one of its size.
+    // The walk reads the text window by window: a large file costs one window (or its longest
+    // tag), not its size.
+    copy_.reset();
     capacity_ = static_cast<size_t>(std::min<uint64_t>(std::max<size_t>(window_, 1), limit + 1));
-    buffer_.reset(new char[capacity_ + 1]);
-    src_ = &src;
-    startText(limit, 0);
+    startText(src, limit);
     extend(0);
     bool markup = parseDocument();
     // A text that cannot be read whole is not markup, and nothing of it is listed.
@@ -183,18 +171,24 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
         fullTags_.clear();
     }
     // The source is the caller's: nothing that reads it is kept.
-    src_ = nullptr;
-    buffer_.reset();
+    in_.reset();
+    base_ = nullptr;
     capacity_ = 0;
-    startText(0, 0);
     size_ = 0;
+    winStart_ = winEnd_ = 0;
     return markup;
 }
 
-bool HTMLReader::extend(uint64_t keepFrom) {
-    if (src_ == nullptr || winEnd_ >= size_) return false;
+void HTMLReader::held(uint64_t keepFrom) {
+    size_t avail = 0;
+    base_ = reinterpret_cast<const char*>(in_->held(keepFrom, avail));
+    winStart_ = keepFrom;
+    winEnd_ = keepFrom + avail;
+    if (winEnd_ == size_ - 1) ++winEnd_;  // the text's own NUL
+}
+
+void HTMLReader::beforeRead(uint64_t keepFrom) {
     flushTags();
-    // The walk never comes back before keepFrom: the quote scans carry their parity there.
     for (QuoteScan* scan : {&quoteGt_, &quotePiEnd_}) {
         if (!scan->valid || scan->cursor >= keepFrom) continue;
         if (keepFrom > scan->end) {
@@ -204,52 +198,52 @@ bool HTMLReader::extend(uint64_t keepFrom) {
         for (; scan->cursor < keepFrom; ++scan->cursor)
             if (*at(scan->cursor) == '"') scan->parity = !scan->parity;
     }
-    const size_t keep = static_cast<size_t>(winEnd_ - keepFrom);
-    if (keep == capacity_) {
-        // A tag (or comment) longer than the buffer: twice the room, up to the rest of the text.
-        const size_t grown = static_cast<size_t>(std::min<uint64_t>(uint64_t{capacity_} * 2, size_ - keepFrom));
-        std::unique_ptr<char[]> bigger(new char[grown + 1]);
-        std::memcpy(bigger.get(), at(keepFrom), keep);
-        buffer_ = std::move(bigger);
-        capacity_ = grown;
-    } else if (keep > 0 && keepFrom > winStart_) {
-        std::memmove(buffer_.get(), at(keepFrom), keep);
-    }
-    winStart_ = keepFrom;
+}
 
+bool HTMLReader::extend(uint64_t keepFrom) {
+    if (!in_ || winEnd_ >= size_) return false;
+    beforeRead(keepFrom);
+    // A tag (or comment) that fills the room: twice the room, up to the rest of the text.
+    const uint64_t keep = winEnd_ - keepFrom;
+    if (keep >= capacity_) capacity_ = static_cast<size_t>(std::min<uint64_t>(2 * keep, size_ - keepFrom));
     const uint64_t textEnd = size_ - 1;  // where the terminating NUL stands
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_ - keep, textEnd - winEnd_));
-    const size_t got = want == 0 ? 0 : src_->readAt(winEnd_, buffer_.get() + keep, want);
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_, textEnd - keepFrom));
+    size_t got = 0;
+    in_->view(keepFrom, want, got);
+    // The text ends where the source stopped giving bytes; the walk answers false.
     if (got != want) {
-        // The text ends where the file stopped giving bytes; the walk answers false.
         readFailed_ = true;
-        size_ = winEnd_ + got + 1;
+        size_ = keepFrom + got + 1;
     }
-    winEnd_ += got;
-    buffer_[winEnd_ - winStart_] = '\0';  // the text's own NUL, or a stop at the window's end
-    if (winEnd_ == size_ - 1) ++winEnd_;
+    held(keepFrom);
     return true;
 }
 
-uint64_t HTMLReader::find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n) {
-    for (uint64_t from = pos;;) {
-        const unsigned long k = HTMLTag::searchInBinary(at(from), winEnd_ - from, needle, n);
-        if (k != kNotFound) return from + k;
-        const uint64_t searched = winEnd_;
-        if (!extend(keepFrom)) return kNotFound;
-        // A match may straddle the end of what was searched.
-        from = std::max(pos, searched - std::min<uint64_t>(searched, n - 1));
+uint64_t HTMLReader::findOn(uint64_t pos, uint64_t keepFrom, const kiv::Needle& needle) {
+    if (!in_ || winEnd_ >= size_) return kNotFound;
+    // The window layer reads on, keeping the bytes from keepFrom; a match may straddle the end
+    // of what was searched.
+    beforeRead(keepFrom);
+    const uint64_t from = std::max(pos, winEnd_ - std::min<uint64_t>(winEnd_, needle.size - 1));
+    const uint64_t found = in_->find(needle, from, size_ - 1, keepFrom);
+    held(keepFrom);
+    if (found == kiv::WindowReader::npos && winEnd_ < size_) {
+        // The source stopped giving bytes before the text's end.
+        readFailed_ = true;
+        size_ = winEnd_ + 1;
+        ++winEnd_;
     }
+    return found == kiv::WindowReader::npos ? kNotFound : found;
 }
 
 bool HTMLReader::isHTMLXMLBased() {
-    if (!buffer_ || size_ == 0 || winStart_ != 0) return false;
+    if (!in_ || size_ == 0 || winStart_ != 0) return false;
     reach(0, 5);
     if (pos_ == 0 && winEnd_ >= 5 && std::memcmp(at(0), "{\\rtf", 5) == 0) return false;
     if (pos_ == 0 && winEnd_ >= sizeof kUtf8Bom && std::memcmp(at(0), kUtf8Bom, sizeof kUtf8Bom) == 0)
         pos_ = sizeof kUtf8Bom;
 
-    const uint64_t lt = find(0, 0, "<", 1);
+    const uint64_t lt = find(0, 0, kLt);
     if (lt == kNotFound || lt < pos_) return false;
     for (uint64_t i = pos_; i < lt; ++i) {
         if (!kiv::isAsciiSpace(static_cast<unsigned char>(*at(i)))) return false;
@@ -267,7 +261,7 @@ inline uint64_t HTMLReader::commentEnd(uint64_t pos) {
     reach(pos, 4);
     if (winEnd_ - pos < 4 || std::memcmp(at(pos), "<!--", 4) != 0) return kNotFound;
     // The search starts at the '<', so "<!-->" is a whole comment.
-    const uint64_t end = find(pos, pos, "-->", 3);
+    const uint64_t end = find(pos, pos, kCommentEnd);
     return end == kNotFound ? size_ : end;
 }
 
@@ -315,7 +309,7 @@ inline const char* nearTagEnd(const char* from, const char* stop, bool& refused)
     if (near != nullptr) {
         endAt = pos + static_cast<uint64_t>(near - p);
     } else {
-        endAt = instruction ? findFrom(nextPiEnd_, pos, "?>", 2) : findFrom(nextGt_, pos, ">", 1);
+        endAt = instruction ? findFrom(nextPiEnd_, pos, kPiEnd) : findFrom(nextGt_, pos, kGt);
         if (endAt == kNotFound) return TagRead::NoEnd;
         refused = refusedBeforeEnd(instruction ? quotePiEnd_ : quoteGt_, pos, endAt);
         // The search kept the bytes from the '<' on, so the views see the whole tag.
@@ -360,7 +354,7 @@ inline const char* nearTagEnd(const char* from, const char* stop, bool& refused)
 }
 
 bool HTMLReader::parseDocument() {
-    if (!buffer_ || size_ == 0) return false;
+    if (!in_ || size_ == 0) return false;
     resetSeekPointer();
     if (!isHTMLXMLBased()) return false;
 
@@ -441,11 +435,11 @@ bool HTMLReader::NextMatch::covers(uint64_t pos) const {
     return valid && from <= pos && (at == kNotFound || at >= pos);
 }
 
-uint64_t HTMLReader::findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n) {
+uint64_t HTMLReader::findFrom(NextMatch& cache, uint64_t pos, const kiv::Needle& needle) {
     if (cache.covers(pos)) return cache.at;
     cache.valid = true;
     cache.from = pos;
-    cache.at = find(pos, pos, needle, n);
+    cache.at = find(pos, pos, needle);
     return cache.at;
 }
 
@@ -478,14 +472,18 @@ bool HTMLReader::parseTag(HTMLTag& tag, bool& opening, bool& closing, bool& inSc
     // readTag made the name resident; the tag keeps it as parseFromStr reads it.
     if (!tag.parseFromStr(at(pos_), opening, closing, inScript, true)) return false;
     switch (read) {
-        case TagRead::Php: return true;
+        case TagRead::Php:
+            return true;
         case TagRead::Tag:
             tag.setFullTag(std::string(view.fullTag));
             tag.setElementLen(static_cast<unsigned long>(view.elementLen));
             pos_ = view.endAt;
             return true;
-        case TagRead::NoEnd: pos_ = size_; return false;
-        default: return false;
+        case TagRead::NoEnd:
+            pos_ = size_;
+            return false;
+        default:
+            return false;
     }
 }
 

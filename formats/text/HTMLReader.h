@@ -7,15 +7,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "engine/Limits.h"
-
-namespace kiv {
-class ByteSource;
-}
+#include "core/ByteSource.h"
+#include "core/Limits.h"
 
 class HTMLTag {
 public:
@@ -120,19 +118,29 @@ private:
     };
     enum class TagRead { NoTag, Php, NoEnd, Refused, Tag };
 
-    // Makes buffer_, which holds the text's first end bytes, the text of n bytes to walk.
-    void startText(uint64_t n, uint64_t end);
-    const char* at(uint64_t pos) const { return buffer_.get() + (pos - winStart_); }
-    // Reads on from a file: the bytes from keepFrom stay, the buffer grows when they fill it.
-    // False at the end of the text.
+    // Starts the walk over the n bytes of text, read through a window over them.
+    void startText(const kiv::ByteSource& text, uint64_t n);
+    const char* at(uint64_t pos) const { return base_ + (pos - winStart_); }
+    // Reads on: the bytes from keepFrom stay, and the window grows when they fill it. False at
+    // the end of the text.
     bool extend(uint64_t keepFrom);
+    // Before the window moves: the pending tags are handed over and the quote scans carry
+    // their parity up to keepFrom, before which the walk never comes back.
+    void beforeRead(uint64_t keepFrom);
+    // Takes the window's bytes from keepFrom on as the resident text.
+    void held(uint64_t keepFrom);
     // Makes the n bytes from pos resident, or as many as the text holds.
     void reach(uint64_t pos, uint64_t n) {
         while (winEnd_ - pos < n && winEnd_ < size_ && extend(pos)) {
         }
     }
-    // First occurrence of needle from pos; the bytes from keepFrom stay resident.
-    uint64_t find(uint64_t pos, uint64_t keepFrom, const char* needle, size_t n);
+    // First occurrence of needle from pos; the bytes from keepFrom stay resident. Most are found
+    // among the resident bytes; the window layer reads on for the others.
+    uint64_t find(uint64_t pos, uint64_t keepFrom, const kiv::Needle& needle) {
+        const size_t k = kiv::findBytes(at(pos), winEnd_ - pos, needle);
+        return k != SIZE_MAX ? pos + k : findOn(pos, keepFrom, needle);
+    }
+    uint64_t findOn(uint64_t pos, uint64_t keepFrom, const kiv::Needle& needle);
     // Where the walk goes on after a comment that opens at pos ("<!--"): on the first '-' of
     // its "-->", or at the end of the text; all ones when no comment opens there.
     uint64_t commentEnd(uint64_t pos);
@@ -142,7 +150,7 @@ private:
     TagRead readTag(uint64_t pos, bool inScript, TagView& tag);
     // The common case of readTag outside a script, for a '<' at pos; false: readTag decides.
     bool readNearTag(uint64_t pos, TagView& tag) const;
-    uint64_t findFrom(NextMatch& cache, uint64_t pos, const char* needle, size_t n);
+    uint64_t findFrom(NextMatch& cache, uint64_t pos, const kiv::Needle& needle);
     bool refusedBeforeEnd(QuoteScan& scan, uint64_t pos, uint64_t end);
     // Hands the pending tags over before the buffer they point into moves or the walk ends.
     void flushTags() {
@@ -152,15 +160,18 @@ private:
 
     uint64_t pos_ = 0;
     uint64_t size_ = 0;  // text length + 1 (the terminating NUL)
-    // The resident bytes: positions winStart_ up to winEnd_ of the text, then one NUL that
-    // stops a scan at the end of the window. A string's text is resident whole.
-    std::unique_ptr<char[]> buffer_;
-    size_t capacity_ = 0;  // bytes the buffer holds before that NUL
+    // The resident bytes: positions winStart_ up to winEnd_ of the text, held by the window
+    // layer and followed by the zero byte it keeps there, which stops a scan at the end of the
+    // window (at the text's end, that byte is the text's own NUL and counts as resident). A
+    // string's copy is resident whole.
+    std::unique_ptr<kiv::MemoryByteSource> copy_;  // the text of readFromString
+    std::optional<kiv::WindowReader> in_;
+    const char* base_ = nullptr;  // byte winStart_
+    size_t capacity_ = 0;         // bytes the walk asks the window to hold
     uint64_t winStart_ = 0;
     uint64_t winEnd_ = 0;
     uint64_t firstTag_ = 0;  // the '<' the probe read
     size_t window_;
-    const kiv::ByteSource* src_ = nullptr;  // while readFile walks a file
     bool readFailed_ = false;
     static constexpr size_t kTagBatch = 64;
     Collected pendingTags_[kTagBatch];

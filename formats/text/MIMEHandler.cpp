@@ -4,9 +4,9 @@
 #include <limits>
 #include <string_view>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/Limits.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
+#include "core/Limits.h"
 #include "formats/text/LineReader.h"
 
 namespace {
@@ -356,7 +356,10 @@ bool MIMEHandler::isEMLFileType() {
     }
     // Single precision on purpose: 3 of 5 must reach 0.6.
     if (static_cast<float>(known) / static_cast<float>(fields_.size()) < detectThreshold) return false;
-    if (boundary.empty()) return true;
+    // One known name and a blank line are common in YAML and notes ("language: python",
+    // "Date: ..."); a lone field stands for a mail only as a multipart type whose first part
+    // is found below.
+    if (boundary.empty()) return fields_.size() >= minFieldsWithoutParts;
 
     // A multipart message opens its first part within a few lines after the header.
     const std::string delimiter = "--" + boundary;

@@ -51,6 +51,8 @@ public:
     static constexpr float detectThreshold = 0.6f;
     // Least number of fields in the header of a multipart message's first part.
     static constexpr int lowestHeaderFieldThreshold = 1;
+    // Least number of fields of a header that opens no multipart body.
+    static constexpr size_t minFieldsWithoutParts = 2;
 
     MIMEHandler();
     ~MIMEHandler();

@@ -2,9 +2,10 @@
 
 #include <string_view>
 
-#include "engine/ByteSource.h"
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
+#include "core/ByteSource.h"
+#include "core/ByteUtils.h"
+#include "core/ResultRow.h"
+#include "core/TypeTables.h"
 #include "formats/text/CalendarReader.h"
 #include "formats/text/HTMLReader.h"
 #include "formats/text/MIMEHandler.h"
@@ -301,14 +302,7 @@ TextBasedType decideMarkup(const MarkupSummary& s) {
     return s.hasVml() && s.rootElement() == "xml" ? TEXT_VML : TEXT_XML;
 }
 
-struct ResultRow {
-    TextBasedType code;
-    const char* typeId;
-    const char* mime;
-    const char* extensions;
-};
-
-constexpr ResultRow kResultRows[] = {
+constexpr kiv::ResultRow<TextBasedType> kResultRows[] = {
     {TEXT_AIML, "AIML", "application/aiml+xml", "aiml,xml"},
     {TEXT_ATOM, "ATOM", "application/atom+xml", "atom,xml"},
     {TEXT_GPX, "GPX", "application/gpx+xml", "gpx,xml"},
@@ -327,7 +321,7 @@ constexpr ResultRow kResultRows[] = {
     {TEXT_DAE, "DAE", "model/vnd.collada+xml", "dae"},
     {TEXT_VDX, "VDX", "application/visio", "vdx"},
 };
-constexpr ResultRow kPlainTextRow = {TEXT_NONE, "TXT", "text/plain", "txt"};
+constexpr kiv::ResultRow<TextBasedType> kPlainTextRow = {TEXT_NONE, "TXT", "text/plain", "txt"};
 
 }  // namespace
 
@@ -419,12 +413,5 @@ TextBasedType TextBasedFTAUtils::checkTextMIMEComponent(const std::string& path)
 
 void TextBasedFTAUtils::adjustTextBasedTypes(TextBasedType type, std::string& typeId, std::string& mimeType,
                                              std::string& extensions, std::string& description) {
-    const ResultRow* row = &kPlainTextRow;
-    for (const ResultRow& r : kResultRows) {
-        if (r.code == type) row = &r;
-    }
-    typeId = row->typeId;
-    mimeType = row->mime;
-    description = FileTypeDescription.at(typeId);
-    extensions = row->extensions;
+    kiv::writeRow(kiv::rowFor(kResultRows, type, kPlainTextRow), typeId, mimeType, extensions, description);
 }

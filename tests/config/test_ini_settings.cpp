@@ -10,7 +10,7 @@
 
 #include "ConfigTestSupport.h"
 #include "config/common.h"
-#include "engine/Limits.h"
+#include "core/Limits.h"
 #include "engine/Result.h"
 
 namespace {

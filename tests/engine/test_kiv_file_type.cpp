@@ -3,9 +3,9 @@
 // files (text, XML, tar, data, split volumes) go through the engine in the e2e tests.
 #include <gtest/gtest.h>
 
+#include "core/TypeTables.h"
 #include "engine/Engine.h"
 #include "engine/KivFileType.h"
-#include "engine/TypeTables.h"
 
 namespace {
 

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <clocale>
 #include <cstring>
+#include <ctime>
 #include <cwchar>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -198,4 +200,35 @@ TEST(ConversionShims, TimeSinceEpoch) {
     EXPECT_EQ(getTimeSinceEpochInMs(2000, 1, 1, 0, 0, 0), 946684800000LL);
     EXPECT_EQ(getTimeSinceEpochInMs(2000, 2, 29, 0, 0, 0), 951782400000LL);
     EXPECT_EQ(getTimeSinceEpochInMs(2038, 1, 19, 3, 14, 8), 2147483648000LL);  // past 32 bits
+
+    // timegm's moment wherever timegm can take the fields, out-of-range ones carried as it
+    // carries them: around leap days, century rules, year 0 and far years.
+    int mismatches = 0;
+    for (uint32_t year : {0u, 1u, 399u, 400u, 1600u, 1900u, 1969u, 1970u, 2000u, 2100u, 9999u, 200000000u})
+        for (uint32_t month = 0; month <= 13; ++month)
+            for (uint32_t day : {0u, 1u, 28u, 29u, 30u, 31u, 32u, 400u})
+                for (uint32_t hour : {0u, 23u, 24u, 1000u})
+                    for (uint32_t second : {0u, 59u, 60u, 100000u}) {
+                        struct tm t {};
+                        t.tm_year = static_cast<int>(year) - 1900;
+                        t.tm_mon = static_cast<int>(month) - 1;
+                        t.tm_mday = static_cast<int>(day);
+                        t.tm_hour = static_cast<int>(hour);
+                        t.tm_min = 59;
+                        t.tm_sec = static_cast<int>(second);
+                        const int64_t expected = static_cast<int64_t>(timegm(&t)) * 1000;
+                        if (getTimeSinceEpochInMs(year, month, day, hour, 59, second) != expected && ++mismatches < 5)
+                            ADD_FAILURE() << year << "-" << month << "-" << day << " " << hour << ":59:" << second;
+                    }
+    EXPECT_EQ(mismatches, 0);
+
+    // Past the last millisecond a signed 64-bit integer holds, the latest it can name.
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    EXPECT_EQ(getTimeSinceEpochInMs(292278994, 8, 17, 7, 12, 55), kMax / 1000 * 1000);
+    EXPECT_EQ(getTimeSinceEpochInMs(292278994, 8, 17, 7, 12, 56), kMax);
+    EXPECT_EQ(getTimeSinceEpochInMs(UINT32_MAX, 1, 1, 0, 0, 0), kMax);
+    EXPECT_EQ(getTimeSinceEpochInMs(UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX, UINT32_MAX), kMax);
+    // Fields too large for timegm's int still carry exactly.
+    EXPECT_EQ(getTimeSinceEpochInMs(1970, 1, UINT32_MAX, UINT32_MAX, 0, UINT32_MAX),
+              ((int64_t{UINT32_MAX} - 1) * 86400 + int64_t{UINT32_MAX} * 3601) * 1000);
 }

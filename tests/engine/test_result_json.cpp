@@ -7,9 +7,9 @@
 
 #include <mutex>
 
+#include "core/TypeTables.h"
 #include "engine/Result.h"
 #include "engine/TypeCatalogue.h"
-#include "engine/TypeTables.h"
 
 using kiv::DetectionResult;
 using kiv::FixedRow;

@@ -1,8 +1,8 @@
 // Calendar reader: the header test, the content-line tokeniser and the structural check.
-#include "engine/ByteSource.h"
+#include "FuzzSupport.h"
+#include "core/ByteSource.h"
 #include "formats/text/CalendarReader.h"
 #include "formats/text/TextBasedFTAUtils.h"
-#include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kivfuzz::kMaxInput) return 0;

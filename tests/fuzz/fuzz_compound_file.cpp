@@ -1,10 +1,10 @@
 // Compound-file reader: header, allocation tables and directory, then every entry's stream
 // read whole and in a window, every storage's child index, and the document-type detection
 // that walks Word, Excel and PowerPoint records over the same bytes.
-#include "engine/ByteSource.h"
+#include "FuzzSupport.h"
+#include "core/ByteSource.h"
 #include "formats/office/CompoundFile.h"
 #include "formats/office/OLEFTAUtil.h"
-#include "FuzzSupport.h"
 
 namespace {
 // Directory entries visited per input; the reader itself caps the directory far higher.

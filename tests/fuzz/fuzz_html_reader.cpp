@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "FuzzSupport.h"
+#include "core/ByteSource.h"
 #include "formats/text/HTMLReader.h"
 #include "formats/text/TextBasedFTAUtils.h"
-#include "FuzzSupport.h"
 
 namespace {
 // Inputs up to kWindowCheckMax are walked a second time in windows of kSmallWindow bytes: the

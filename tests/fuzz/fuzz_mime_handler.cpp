@@ -1,9 +1,9 @@
 // Mail header reader: the header block, the field and parameter parsers, and the mail and
 // saved-page decisions over the fields read.
-#include "engine/ByteSource.h"
+#include "FuzzSupport.h"
+#include "core/ByteSource.h"
 #include "formats/text/MIMEHandler.h"
 #include "formats/text/TextBasedFTAUtils.h"
-#include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kivfuzz::kMaxInput) return 0;

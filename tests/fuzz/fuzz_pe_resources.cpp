@@ -1,8 +1,8 @@
 // PE resource reader: section table, the breadth-first walk of the resource tree, and the
 // flattened records with their names.
-#include "engine/ByteSource.h"
-#include "formats/archive/PEFile.h"
 #include "FuzzSupport.h"
+#include "core/ByteSource.h"
+#include "formats/archive/PEFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kivfuzz::kMaxInput) return 0;

@@ -2,9 +2,9 @@
 // the member-name test and the walk over every listed name.
 #include <cstring>
 
-#include "engine/ByteSource.h"
-#include "formats/archive/ZipArchive.h"
 #include "FuzzSupport.h"
+#include "core/ByteSource.h"
+#include "formats/archive/ZipArchive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kivfuzz::kMaxInput) return 0;

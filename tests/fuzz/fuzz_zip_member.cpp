@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/archive/ZipMemberReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

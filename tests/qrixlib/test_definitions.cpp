@@ -319,14 +319,14 @@ struct Sample {
     const char* name;
     std::string bytes;
     const char* ext;  // the winning definition's EXT text
-    int rule;         // the mapping rule its texts are meant for; 0: none (taken by rule 78)
+    int rule;         // the mapping rule its texts are meant for; 0: none (taken by rule 79)
 };
 
 std::vector<Sample> samples() {
     const std::string svgNs = "xmlns=\"http://www.w3.org/2000/svg\"";
     const std::string xml16 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<config><item/></config>\n";
-    const std::string svg16 =
-        "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<svg " + svgNs + " width=\"1\"><rect/></svg>\n";
+    const std::string svgBare16 = "<svg " + svgNs + " width=\"1\"><rect/></svg>\n";
+    const std::string svg16 = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n" + svgBare16;
     const std::string bomLE = "\xFF\xFE", bomBE = "\xFE\xFF";
     auto mpeg25 = [](char second) {  // 12 frames, 16 kbit/s at 8 kHz: 288 bytes each
         std::string f;
@@ -342,10 +342,15 @@ std::vector<Sample> samples() {
         {"GIF", std::string("GIF89a\x01\0\x01\0\x80\0\0", 13) + std::string(6, '\0') + ";", "GIF", 3},
         {"TIFF LE", std::string("II*\0\x08\0\0\0", 8) + le16(0), "TIFF", 4},
         {"SVG", xmlDoc("<svg " + svgNs + " width=\"1\" height=\"1\"><rect/></svg>"), "SVG", 5},
+        // UTF-16 in both byte orders, with and without a byte-order mark and an XML declaration.
         {"SVG UTF-16LE with BOM", bomLE + utf16(svg16), "SVG", 5},
         {"SVG UTF-16LE", utf16(svg16), "SVG", 5},
         {"SVG UTF-16BE with BOM", bomBE + utf16be(svg16), "SVG", 5},
         {"SVG UTF-16BE", utf16be(svg16), "SVG", 5},
+        {"SVG UTF-16LE bare with BOM", bomLE + utf16(svgBare16), "SVG", 5},
+        {"SVG UTF-16LE bare", utf16(svgBare16), "SVG", 5},
+        {"SVG UTF-16BE bare with BOM", bomBE + utf16be(svgBare16), "SVG", 5},
+        {"SVG UTF-16BE bare", utf16be(svgBare16), "SVG", 5},
         {"AI PostScript", "%!PS-Adobe-3.0\n%%Creator: Adobe Illustrator(R) 8.0\n%%EndComments\n", "AI", 6},
         {"AI PDF", "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n1 0 obj\n<</AIPrivateData1 5 0 R/ContainerVersion 11>>\nendobj\n",
          "AI", 6},
@@ -379,6 +384,7 @@ std::vector<Sample> samples() {
         {"PDF", "%PDF-1.4\n1 0 obj\n<</Type/Catalog>>\nendobj\ntrailer\n<</Root 1 0 R>>\n%%EOF\n", "PDF", 19},
         {"HTML", "<!DOCTYPE html>\n<html><head><title>t</title></head><body></body></html>\n", "HTML", 20},
         {"HTML UTF-16", "\xFF\xFE" + utf16("<html><body>hi</body></html>"), "HTML", 20},
+        {"HTML UTF-16BE", "\xFE\xFF" + utf16be("<!DOCTYPE html><html><body>hi</body></html>"), "HTML", 20},
         {"RTF", "{\\rtf1\\ansi\\deff0 {\\fonttbl {\\f0 Times;}}\\f0 Hello\\par}\n", "RTF", 21},
         {"EXE", std::string("MZ\x90\0\x03\0\0\0\x04\0\0\0\xFF\xFF", 14) + std::string(46, '\0') + le32(64) + "PE\0\0",
          "EXE/DLL", 24},
@@ -500,6 +506,7 @@ std::vector<Sample> samples() {
         {"PowerShell block and parameters", "<#\n  Says hello.\n#>\nParam(\n  [string]$Name\n)\n", "PS1", 76},
         {"PowerShell parameters first", "param (\n    [string]$Name = 'World'\n)\nWrite-Host $Name\n", "PS1", 76},
         {"PowerShell capitalised parameters", "Param([string]$Name)\nWrite-Host $Name\n", "PS1", 76},
+        {"PowerShell interpreter line", "#!/usr/bin/env pwsh\nWrite-Host 'hi'\n", "PS1", 76},
         {"ZIP", zipArchive({{"a.txt", "hello"}}), "ZIP", 0},
         {"JAR", zipArchive({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\n"}, {"A.class", "\xCA\xFE\xBA\xBE"}}),
          "JAR", 0},
@@ -558,6 +565,8 @@ TEST_F(ProjectPackageTest, ScriptDefinitionsLeaveOtherScriptsAlone) {
         "#!/bin/sh\n# settings\nSet=1\necho \"$Set\"\n",
         "Set WshShell = Nothing\n",
         "#!/usr/bin/env python3\n# tool\nprint('<?xml')\n",
+        // A Perl script that writes PHP further down, as a metadata tool does.
+        "#!/usr/bin/perl -w\nuse strict;\nprint \"<?php echo 1; ?>\\n\";\n",
     };
     for (const std::string& text : others) {
         ASSERT_EQ(submit(text), 1);

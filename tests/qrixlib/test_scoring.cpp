@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 #include "tests/qrixlib/QrixTestSupport.h"
 
 namespace {

@@ -13,6 +13,7 @@ struct HostEngine {
     decltype(&::scan) scan = nullptr;
     decltype(&::kivFileType) kivFileType = nullptr;
     decltype(&::freeString) freeString = nullptr;
+    decltype(&::getLastError) getLastError = nullptr;
 };
 
 constexpr const char* kHostEngineFile = "./kiv_engine.so";
@@ -28,5 +29,6 @@ inline bool openHostEngine(HostEngine& e) {
     e.scan = reinterpret_cast<decltype(e.scan)>(sym("scan"));
     e.kivFileType = reinterpret_cast<decltype(e.kivFileType)>(sym("kivFileType"));
     e.freeString = reinterpret_cast<decltype(e.freeString)>(sym("freeString"));
+    e.getLastError = reinterpret_cast<decltype(e.getLastError)>(sym("getLastError"));
     return true;
 }

@@ -8,6 +8,7 @@
 // Exit status: 0 every file scanned, 1 some failed (each named on stderr), 2 the engine could
 // not start.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -229,30 +230,55 @@ std::vector<std::string> collectFiles(const Options& o, int& failures) {
     return files;
 }
 
-// The archiver lets the engine look inside archives and office packages. The engine starts
-// without it and its answers get coarser (an XLSX becomes "ZIP"), so this is only a warning.
-void warnIfNoArchiver() {
-    const std::string dir = workingDirShown();
-    struct stat st;
-    if (::stat("7za", &st) != 0)
-        std::fprintf(stderr, "kivscan: warning: 7za is missing from %s; archive members cannot be read\n", dir.c_str());
-    else if (!S_ISREG(st.st_mode) || ::access("7za", X_OK) != 0)
-        std::fprintf(stderr, "kivscan: warning: %s/7za is not executable; archive members cannot be read\n",
-                     dir.c_str());
+// What getLastError says on this thread about the engine's last failure (libmagic's error, or
+// why the archiver could not run); "" when it names none.
+std::string engineReason(const Engine& e) {
+    const char* text = nullptr;
+    if (!e.getLastError || e.getLastError(&text) != 0 || text == nullptr) return "";
+    std::string reason = text;
+    // The fallback text is a registered copy; the engine's own texts are not, and freeString
+    // passes them by.
+    char* handed = const_cast<char*>(text);
+    e.freeString(&handed);
+    return reason == "Unknown error" ? "" : reason;
 }
 
-// The engine answers only "failed"; say what is wrong with the path when it is visible here.
-std::string whyFailed(const std::string& path) {
+// The engine reads most package members itself and the rest through 7za. It starts without a
+// working 7za, but then a file that needs such a member is not scanned, so this is a warning.
+// reason is what init found when it ran 7za once.
+void warnIfNoArchiver(const std::string& reason) {
+    const std::string dir = workingDirShown();
+    const char* outcome = "files that need a member only 7za can read will not be scanned";
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return std::string("scan failed: ") + std::strerror(errno);
-    if (!S_ISREG(st.st_mode)) return "scan failed: not a regular file";
-    return "scan failed";
+    if (::stat("7za", &st) != 0)
+        std::fprintf(stderr, "kivscan: warning: 7za is missing from %s; %s\n", dir.c_str(), outcome);
+    else if (!S_ISREG(st.st_mode) || ::access("7za", X_OK) != 0)
+        std::fprintf(stderr, "kivscan: warning: %s/7za is not executable; %s\n", dir.c_str(), outcome);
+    else if (!reason.empty())
+        std::fprintf(stderr, "kivscan: warning: %s/7za does not run (%s); %s\n", dir.c_str(), reason.c_str(), outcome);
+}
+
+// Why a scan failed: the engine's reason when it gave one, otherwise what is wrong with the
+// path as seen from here ("" when nothing is).
+std::string whyFailed(const std::string& path, bool existedBefore, const std::string& reason) {
+    if (!reason.empty()) return reason;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT && existedBefore) return "the file vanished during the scan";
+        return std::strerror(errno);
+    }
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::string("not readable: ") + std::strerror(errno);
+    ::close(fd);
+    return "";
 }
 
 struct Outcome {
     bool done = false;
     bool ok = false;
     std::string json;
+    std::string why;  // of a failed scan; "" when not known
 };
 
 }  // namespace
@@ -276,8 +302,8 @@ int main(int argc, char** argv) {
         explainInitFailure();
         return 2;
     }
-    // After init, which makes the archiver executable when it can.
-    warnIfNoArchiver();
+    // After init, which makes the archiver executable when it can and then runs it once.
+    warnIfNoArchiver(engineReason(*engine));
 
     std::vector<Outcome> outcomes(files.size());
     std::mutex mutex;
@@ -291,6 +317,8 @@ int main(int argc, char** argv) {
             char* json = nullptr;
             uint32_t status = 0;
             const std::string& path = files[i];
+            struct stat before;
+            const bool existed = ::stat(path.c_str(), &before) == 0;
             int rc = opts->useExtension ? engine->kivFileType(path.c_str(), extensionOf(path).c_str(), &json)
                                         : engine->scan(path.c_str(), &status, &json);
             Outcome o;
@@ -300,6 +328,8 @@ int main(int argc, char** argv) {
                 o.json = json;
                 engine->freeString(&json);
             }
+            // Asked at once, on this thread: the engine keeps the reason per thread until its next scan.
+            if (!o.ok) o.why = whyFailed(path, existed, engineReason(*engine));
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 outcomes[i] = std::move(o);
@@ -330,7 +360,8 @@ int main(int argc, char** argv) {
             std::fputc('\n', stdout);
         } else {
             std::fflush(stdout);
-            std::fprintf(stderr, "kivscan: %s: %s\n", escapePath(files[i]).c_str(), whyFailed(files[i]).c_str());
+            std::fprintf(stderr, "kivscan: %s: scan failed%s%s\n", escapePath(files[i]).c_str(),
+                         o.why.empty() ? "" : ": ", o.why.c_str());
             ++failures;
         }
     }

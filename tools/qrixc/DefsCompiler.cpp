@@ -5,7 +5,7 @@
 #include <map>
 #include <sstream>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 namespace qrixc {
 namespace {

@@ -4,10 +4,11 @@
  *   submit=0            Qrix_SubmitFileA fails
  *   analyze=0           Qrix_Analyze fails
  *   hit=P<TAB>TYPE<TAB>EXT   one hit per line, in rank order (rank 1 first)
- *   delay=MS            Qrix_SubmitFileA takes MS milliseconds (scans overlap for certain)
  * Every successful submission appends "<file name of this copy><TAB><path><TAB><thread id>\n"
  * to "qrix-double.log", so a test can see which slot's copy served which scan on which thread;
- * a submission that finds another one under way in the same copy logs "overlap" instead.
+ * a submission that finds another one under way in the same copy logs "overlap" instead. While
+ * the file "hold-lib.N" exists, the copy of slot N then waits before it answers: a test holds
+ * slots busy for as long as it needs them, whatever the machine's load.
  * The package "QrixDefs.QXD" counts one definition per non-empty line. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -78,28 +79,17 @@ EXPORT int Qrix_LoadDefsPack(char* dir) {
     return n;
 }
 
-static int delayMs(void) {
-    FILE* f = fopen("qrix-double.ctl", "r");
-    if (!f) return 0;
-    char buf[256];
-    int ms = 0;
-    while (fgets(buf, sizeof buf, f))
-        if (strncmp(buf, "delay=", 6) == 0) ms = atoi(buf + 6);
-    fclose(f);
-    return ms;
-}
-
 static int submitting;
 
 EXPORT int Qrix_SubmitFileA(char* path) {
     hitCount = 0;
     if (controlSays("submit=0")) return 0;
     int overlap = __atomic_exchange_n(&submitting, 1, __ATOMIC_SEQ_CST);
-    int ms = delayMs();
-    if (ms > 0) usleep((useconds_t)ms * 1000);
-    if (!overlap) __atomic_store_n(&submitting, 0, __ATOMIC_SEQ_CST);
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) {
+        if (!overlap) __atomic_store_n(&submitting, 0, __ATOMIC_SEQ_CST);
+        return 0;
+    }
     close(fd);
     Dl_info info;
     const char* self = "?";
@@ -115,6 +105,12 @@ EXPORT int Qrix_SubmitFileA(char* path) {
         if (n > 0) (void)!write(log, line, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1);
         close(log);
     }
+    /* "lib.N" of the copy's private name "lib.N.XXXXXX". */
+    char hold[64];
+    const char* dot = strncmp(self, "lib.", 4) == 0 ? strchr(self + 4, '.') : NULL;
+    snprintf(hold, sizeof hold, "hold-%.*s", dot ? (int)(dot - self) : (int)strlen(self), self);
+    while (access(hold, F_OK) == 0) usleep(1000);
+    if (!overlap) __atomic_store_n(&submitting, 0, __ATOMIC_SEQ_CST);
     return 1;
 }
 

@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -75,6 +77,23 @@ inline int runTool(const std::vector<std::string>& args) {
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// The entries of dir whose names start with "lib.": matcher copies, published or private.
+inline std::vector<std::string> copiesIn(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::string n = e.path().filename().string();
+        if (n.rfind("lib.", 0) == 0) names.push_back(n);
+    }
+    return names;
+}
+
 inline std::string jsonValue(const std::string& json, const char* key) {
     rapidjson::Document d;
     d.Parse(json.c_str());
@@ -118,6 +137,13 @@ inline HostRun collectKivscan(int waitStatus, const fs::path& dir, const std::st
     fs::remove(dir / (name + ".err"));
     return r;
 }
+
+// Runs kivscan in dir with args to its end.
+inline HostRun runKivscan(const fs::path& dir, const std::vector<std::string>& args) {
+    int st = 0;
+    waitpid(startKivscan(dir, args, "kivscan"), &st, 0);
+    return collectKivscan(st, dir, "kivscan");
+}
 #endif
 
 // Creates a fresh working directory named after prefix, the process and the running test.
@@ -133,5 +159,32 @@ inline fs::path layOutWorkDir(const std::string& prefix) {
     writeFile(dir / "database" / "qrix" / "QrixDefs.QXD", "def\n");
     return dir;
 }
+
+#ifdef KIV_QRIXLIB
+// The engine as shipped: a working directory laid out like run/ with the real matcher, its
+// definitions and 7za, entered, and the engine started, for each test.
+class ShippedEngine : public ::testing::Test {
+protected:
+    explicit ShippedEngine(std::string prefix) : prefix_(std::move(prefix)) {}
+    void SetUp() override {
+        ASSERT_NE(engine().handle, nullptr) << dlerror();
+        old_ = fs::current_path();
+        dir_ = layOutWorkDir(prefix_);
+        fs::copy_file(KIV_QRIXLIB, dir_ / "libQrixLib.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(KIV_QRIXDEFS, dir_ / "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
+        fs::copy_file(KIV_7ZA_BINARY, dir_ / "7za");
+        fs::current_path(dir_);
+        ASSERT_EQ(engine().init(), 0);
+    }
+    void TearDown() override {
+        engine().deinit();
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+
+    std::string prefix_;
+    fs::path dir_, old_;
+};
+#endif
 
 }  // namespace e2e

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/Limits.h"
 #include "engine/HostApi.h"
 #include "tests/engine/e2e/E2eKit.h"
 
@@ -70,19 +72,15 @@ Api& api() {
 }
 
 using e2e::collectKivscan;
+using e2e::copiesIn;
 using e2e::HostRun;
 using e2e::jsonValue;
+using e2e::lines;
 using e2e::readAll;
+using e2e::runKivscan;
 using e2e::runTool;
 using e2e::startKivscan;
 using e2e::writeFile;
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 void expectResultObject(const std::string& json) {
     rapidjson::Document d;
@@ -338,41 +336,75 @@ std::vector<std::pair<std::string, std::string>> matcherLog() {
     return out;
 }
 
+// True when the thread is asleep on a futex inside the engine library's own data: a slot's
+// lock, the only lock a scan waits for before its answer.
+bool waitingOnAnEngineLock(pid_t tid) {
+    if (tid == 0) return false;
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+    long number = -1;
+    std::string futex;
+    if (!(in >> number >> futex) || number != SYS_futex) return false;
+    Dl_info lock{}, engine{};
+    return dladdr(reinterpret_cast<void*>(std::stoull(futex, nullptr, 16)), &lock) != 0 &&
+           dladdr(reinterpret_cast<void*>(api().init), &engine) != 0 && lock.dli_fbase == engine.dli_fbase;
+}
+
 }  // namespace
 
 TEST_F(Engine, EachThreadKeepsToOneSlotAndNoSlotServesTwoScansAtOnce) {
     ASSERT_EQ(api().init(), 0);
     fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
-    auto scanOn = [&](int threads, int scansEach) {
+    // Threads after init take their slots in turn and keep to them: every scan of a thread
+    // goes to one copy, and no two threads share one.
+    for (int n : {1, 4, kiv::limits::kScanSlots}) {
         fs::remove("qrix-double.log");
-        std::vector<std::thread> pool;
-        for (int t = 0; t < threads; ++t)
-            pool.emplace_back([&] {
-                for (int i = 0; i < scansEach; ++i) EXPECT_NE(scan(f.string()), "");
+        std::vector<std::thread> threads;
+        for (int t = 0; t < n; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 5; ++i) EXPECT_NE(scan(f.string()), "");
             });
-        for (auto& th : pool) th.join();
-        return matcherLog();
-    };
-    // Threads after init take their slots in turn and keep to them, overlapping or not: every
-    // scan of a thread goes to one copy, and no two threads share one.
-    for (int threads : {1, 4, 30}) {
+        for (auto& th : threads) th.join();
         std::map<std::string, std::set<std::string>> copiesOf;
-        for (const auto& [copy, thread] : scanOn(threads, 5)) copiesOf[thread].insert(copy);
         std::set<std::string> all;
-        for (const auto& [thread, copies] : copiesOf) {
-            EXPECT_EQ(copies.size(), 1u) << threads;
-            all.insert(copies.begin(), copies.end());
+        for (const auto& [copy, thread] : matcherLog()) {
+            copiesOf[thread].insert(copy);
+            all.insert(copy);
         }
-        EXPECT_EQ(copiesOf.size(), static_cast<size_t>(threads));
-        EXPECT_EQ(all.size(), static_cast<size_t>(threads));
+        EXPECT_EQ(copiesOf.size(), static_cast<size_t>(n));
+        for (const auto& entry : copiesOf) EXPECT_EQ(entry.second.size(), 1u) << n;
+        EXPECT_EQ(all.size(), static_cast<size_t>(n));
         ASSERT_EQ(api().deinit(), 0);
         ASSERT_EQ(api().init(), 0);
     }
-    // More threads than slots: each matcher call still has its copy to itself, and every scan
-    // is answered.
-    writeFile("qrix-double.ctl", "delay=20\n");
-    const auto log = scanOn(64, 3);
-    EXPECT_EQ(log.size(), 64u * 3);
+
+    // More scans than slots, every slot held busy (the matcher double waits while hold-lib.N
+    // exists): thirty scans hold the thirty copies and the others wait, asleep on a slot's
+    // lock, instead of entering a busy copy; let go, every scan is answered, each alone in
+    // its copy.
+    fs::remove("qrix-double.log");
+    for (int i = 0; i < kiv::limits::kScanSlots; ++i) writeFile("hold-lib." + std::to_string(i), "");
+    constexpr int kScans = 64;
+    std::vector<std::atomic<pid_t>> tids(kScans);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kScans; ++t)
+        threads.emplace_back([&, t] {
+            tids[t] = static_cast<pid_t>(::syscall(SYS_gettid));
+            EXPECT_NE(scan(f.string()), "");
+        });
+    // Settled: thirty in the copies and the rest asleep; a scan let into a busy copy ends the
+    // wait as well.
+    auto settled = [&] {
+        int waiting = 0;
+        for (auto& tid : tids) waiting += waitingOnAnEngineLock(tid) ? 1 : 0;
+        const size_t served = matcherLog().size();
+        return served > static_cast<size_t>(kiv::limits::kScanSlots) ||
+               (served == static_cast<size_t>(kiv::limits::kScanSlots) && waiting == kScans - kiv::limits::kScanSlots);
+    };
+    while (!settled()) ::usleep(1000);
+    for (int i = 0; i < kiv::limits::kScanSlots; ++i) fs::remove("hold-lib." + std::to_string(i));
+    for (auto& th : threads) th.join();
+    const auto log = matcherLog();
+    EXPECT_EQ(log.size(), static_cast<size_t>(kScans));
     for (const auto& entry : log) EXPECT_NE(entry.first, "overlap");
 }
 
@@ -525,26 +557,6 @@ TEST_F(Engine, RealMatcherAndDefinitions) {
     }
 }
 #endif
-
-namespace {
-
-HostRun runKivscan(const fs::path& dir, const std::vector<std::string>& args) {
-    int st = 0;
-    waitpid(startKivscan(dir, args, "kivscan"), &st, 0);
-    return collectKivscan(st, dir, "kivscan");
-}
-
-// The entries of dir whose names start with "lib.": matcher copies, published or private.
-std::vector<std::string> copiesIn(const fs::path& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        std::string n = e.path().filename().string();
-        if (n.rfind("lib.", 0) == 0) names.push_back(n);
-    }
-    return names;
-}
-
-}  // namespace
 
 TEST_F(Engine, HostProgramScansAndReportsWhatIsMissing) {
     fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");

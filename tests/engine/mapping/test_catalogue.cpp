@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/TypeTables.h"
 #include "engine/TypeCatalogue.h"
-#include "engine/TypeTables.h"
 
 namespace {
 

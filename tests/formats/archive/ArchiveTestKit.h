@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/TypeTables.h"
 #include "engine/CommonUtils.h"
-#include "engine/TypeTables.h"
 #include "formats/archive/ArchiveFTAUtils.h"
 
 namespace kit {
@@ -41,7 +41,14 @@ struct ByteBuilder {
     size_t size() const { return b.size(); }
 };
 
+inline Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline kiv::MemoryByteSource mem(const Bytes& b) { return kiv::MemoryByteSource(b); }
+
+// What a detector's adjust function writes.
+struct Result {
+    std::string typeId, mime, extensions, description;
+    bool encrypted = false;
+};
 inline ArchiveType detect(const Bytes& b) { return ArchiveFTAUtils::isArchive(mem(b)); }
 inline std::string typeIdOf(ArchiveType code) {
     std::string t, m, e, d;

@@ -33,7 +33,8 @@ const std::vector<Row> kRows = {
     {"CAR ", 0, false, 40}, {"\x02PIM", 0, false, 43}, {"PIM2", 0, false, 44}, {"-lh", 2, false, 18},
     {"Oracle VM VirtualBox Disk Image", 4, false, 35}, {"PKLITE", 30, false, 2}, {"ustar", 257, false, 8},
     {"BOOTMGR is compressed", 448, false, 12}, {"\x55\xAA", 510, false, 32}, {"conectix", 512, true, 36},
-    {"PKSpX", 526, false, 1}, {"H+", 1024, false, 33}, {"HX", 1024, false, 33}, {"WinZip", 29152, false, 4},
+    {"PKSpX", 526, false, 1}, {s("H+\0\x04", 4), 1024, false, 33}, {s("HX\0\x05", 4), 1024, false, 33},
+    {"WinZip", 29152, false, 4},
     {"CD001", 32769, false, 10}, {"BEA0", 32769, false, 11}, {"CD001", 34817, false, 10},
     {"CD001", 36865, false, 10},
 };

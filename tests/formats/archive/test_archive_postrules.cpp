@@ -1,5 +1,8 @@
 // Post-rules of the archive walk and their header parsers, on byte-written files (no free
 // tool writes RAR, SAR or PIM) and on compressed data from bzip2.
+#include <cstdio>
+#include <cstring>
+
 #include "ArchiveTestKit.h"
 
 using namespace kit;
@@ -95,24 +98,45 @@ TEST(ArchivePostRules, CdSectorImages) {
 }
 
 TEST(ArchivePostRules, TarHeaders) {
-    auto header = [](char flag, const std::string& sizeField, const std::string& name = "f") {
-        ByteBuilder b(1024);
-        b.str(0, name).str(124, sizeField).u8(156, uint8_t(flag));
-        return b.b;
+    // The checksum as GNU tar writes it (six octal digits, NUL, blank) unless a form is given;
+    // signed sums the bytes as signed chars, as old writers did.
+    auto seal = [](Bytes h, const char* form = "%06o", bool isSigned = false) {
+        int sum = 8 * ' ';
+        for (size_t i = 0; i < 512; ++i)
+            if (i < 148 || i >= 156) sum += isSigned ? int(int8_t(h[i])) : int(h[i]);
+        char field[16] = {};
+        std::snprintf(field, sizeof field, form, sum);
+        std::copy(field, field + 8, h.begin() + 148);
+        if (std::strcmp(form, "%06o") == 0) h[155] = ' ';
+        return h;
+    };
+    auto header = [&](char flag, const std::string& sizeField, const std::string& name = "f") {
+        return seal(ByteBuilder(1024).str(0, name).str(124, sizeField).u8(156, uint8_t(flag)).b);
     };
     EXPECT_EQ(detect(header('0', std::string("00000000012\0", 12))), ARCHIVE_TAR);
-    EXPECT_EQ(detect(header('0', std::string("00000000000\0", 12))), ARCHIVE_NONE);
+    // With the checksum right, an empty regular file and V7's NUL type flag count too.
+    EXPECT_EQ(detect(header('0', std::string("00000000000\0", 12))), ARCHIVE_TAR);
+    EXPECT_EQ(detect(header('\0', std::string("00000000000\0", 12))), ARCHIVE_TAR);
     EXPECT_EQ(detect(header('5', std::string("00000000000\0", 12))), ARCHIVE_TAR);
     EXPECT_EQ(detect(header('5', std::string("00000000001\0", 12))), ARCHIVE_NONE);
     EXPECT_EQ(detect(header('2', "      0     ")), ARCHIVE_TAR);
     EXPECT_EQ(detect(header('0', std::string(12, ' '))), ARCHIVE_NONE);  // no number
     EXPECT_EQ(detect(header('0', std::string(1, '\0') + "1")), ARCHIVE_NONE);
     EXPECT_EQ(detect(header('0', "00000000008 ")), ARCHIVE_NONE);  // not octal
-    EXPECT_EQ(detect(header('\0', "00000000012 ")), ARCHIVE_NONE);
+    EXPECT_EQ(detect(header('3', "00000000012 ")), ARCHIVE_NONE);
     EXPECT_EQ(detect(header('0', "00000000012 ", "a:b")), ARCHIVE_NONE);
+    // Other written forms of the sum are read; a wrong or missing sum is text that only looks
+    // like a header.
+    const Bytes named = header('0', "00000000012 ", "caf\xE9");
+    for (const char* form : {"  %05o ", "%07o "}) EXPECT_EQ(detect(seal(named, form)), ARCHIVE_TAR) << form;
+    EXPECT_EQ(detect(seal(named, "%07o", true)), ARCHIVE_TAR);
+    for (const char* field : {"        ", "0001234 ", "00x     "}) {
+        Bytes h = named;
+        std::copy(field, field + 8, h.begin() + 148);
+        EXPECT_EQ(detect(h), ARCHIVE_NONE) << field;
+    }
     // The field is twelve digits without a NUL, with more digits in the next field.
-    Bytes full = header('0', "777777777777");
-    std::fill(full.begin() + 136, full.begin() + 148, '7');
+    Bytes full = seal(ByteBuilder(1024).str(0, "f").str(124, std::string(24, '7')).u8(156, '0').b);
     TarArchive tar;
     kiv::MemoryByteSource src(full);
     ASSERT_TRUE(tar.isTAR(src, full.size()));

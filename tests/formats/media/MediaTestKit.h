@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "engine/CommonUtils.h"
 
 namespace mediatest {

@@ -1,7 +1,7 @@
 // AutoCAD probes: DWG, FAS and DWF heads, text and binary DXF (also from python3-ezdxf),
 // and the bounds of the text walk.
 #include "MediaTestKit.h"
-#include "engine/TypeTables.h"
+#include "core/TypeTables.h"
 #include "formats/media/AutoCADUtil.h"
 
 using namespace mediatest;

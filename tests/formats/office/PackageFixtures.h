@@ -26,4 +26,10 @@ inline const std::string& packagesDir() {
 
 inline std::string package(const std::string& name) { return packagesDir() + name; }
 
+// Packages written by a real office suite (fixtures/make.sh packages). They lie beside the
+// engine's tests, where the conformance suite names them.
+inline std::string realFile(const std::string& name) {
+    return std::string(KIV_SOURCE_DIR) + "/tests/engine/detectors/fixtures/real/" + name;
+}
+
 }  // namespace pkgtest

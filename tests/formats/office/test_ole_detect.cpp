@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
-#include "engine/TypeTables.h"
+#include "core/ByteSource.h"
+#include "core/TypeTables.h"
 #include "formats/office/CompoundFile.h"
 #include "formats/office/MSOffice2003.h"
 #include "formats/office/OLEFTAUtil.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 #include "formats/office/PSTFTAUtils.h"
 
 namespace {

@@ -6,10 +6,10 @@
 
 #include <random>
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
-#include "formats/text/TextBasedFTAUtils.h"
 #include "TextTestUtil.h"
+#include "core/ByteUtils.h"
+#include "core/TypeTables.h"
+#include "formats/text/TextBasedFTAUtils.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 namespace kiv::archive {
 

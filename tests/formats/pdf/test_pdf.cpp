@@ -1,9 +1,10 @@
 // PDF: the header window and version test, the Illustrator marker, and the password test on
 // documents encrypted by the qpdf command.
-#include "tests/engine/CountingSource.h"
-#include "tests/engine/detectors/DetectorTestKit.h"
+#include "formats/pdf/PdfProbe.h"
+#include "tests/core/CoreTestKit.h"
+#include "tests/formats/archive/ArchiveTestKit.h"
 
-using namespace dettest;
+using namespace kit;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The engine's output vocabulary and the AutoCAD version tables. Generated once from the
 // catalogue listing; edit the rows here, order matters (first pair of a key wins).
-#include "engine/TypeTables.h"
+#include "core/TypeTables.h"
 
 namespace {
 template <class K, class V>

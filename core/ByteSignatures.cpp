@@ -1,7 +1,7 @@
-#include "engine/ByteSignatures.h"
+#include "core/ByteSignatures.h"
 
-#include "engine/ByteUtils.h"
-#include "engine/TypeTables.h"
+#include "core/ByteUtils.h"
+#include "core/TypeTables.h"
 
 std::vector<FileSignature> isoSignatures;
 std::map<std::string, std::vector<FileSignature>> fallBackSignatures;

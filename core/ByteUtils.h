@@ -1,5 +1,6 @@
-// Byte helpers shared by every detector: big-endian reads of the old interface, and
-// bounds-checked little/big-endian reads that answer nullopt instead of reading past the end.
+// Byte helpers shared by every detector: big-endian reads of the old interface, the detectors'
+// byte access (a pattern at an offset, a pattern anywhere, bytes as hex text), bounds-checked
+// little/big-endian reads that answer nullopt instead of reading past the end, and ASCII classes.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,23 @@ public:
     // True when all count bytes at p equal value; a count of 0 answers false.
     static bool compareArrayValue(const void* p, const unsigned char& value, const unsigned int& count);
 };
+
+namespace kiv {
+class ByteSource;
+}
+
+// Byte access of the detectors.
+// Copies min(n, size) bytes from the start (fromStart non-zero) or the end of the file into
+// buffer; true when all of them were read.
+bool readArbitraryBytesOfFile(const kiv::ByteSource& src, size_t n, unsigned char* buffer, int fromStart);
+// 1 when the file holds the pattern at offset; 0 when it runs past the end or differs.
+int checkBytesMatch(const kiv::ByteSource& src, const unsigned char* pattern, unsigned int length, unsigned int offset);
+// 1 when the pattern occurs anywhere in the buffer, else 0.
+int checkBytesMatchWithoutStaticOffset(const unsigned char* buffer, int bufferLength, const unsigned char* pattern,
+                                       int patternLength);
+// Two lower-case hex digits per byte, last byte first or first byte first.
+std::string convertHexaBytesToStringWithLittleEndian(const unsigned char* bytes, size_t count);
+std::string convertHexaBytesToStringWithBigEndian(const unsigned char* bytes, size_t count);
 
 template <typename T, size_t N>
 constexpr size_t getArraySize(const T (&)[N]) {

@@ -1,11 +1,14 @@
-// Test helper: bytes in memory that count what the detectors read from them, so that a test
-// can show a walk reads each window once instead of once per record.
+// Test helpers of the pieces every reader uses: bytes in memory that count what is read from
+// them, so that a test can show a walk reads each window once instead of once per record, and
+// the signature tables that init builds.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
-#include "engine/ByteSource.h"
+#include "core/ByteSignatures.h"
+#include "core/ByteSource.h"
 
 namespace kivtest {
 
@@ -23,5 +26,14 @@ protected:
         return got;
     }
 };
+
+// The signature tables are appended to, so they are built once per test program, as init does.
+inline void buildSignatureTables() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        initISOVecSignatures();
+        initFallBackSignatures();
+    });
+}
 
 }  // namespace kivtest

@@ -8,10 +8,9 @@ namespace kiv::limits {
 
 // ByteSource: bytes read at once for the shared head window.
 constexpr size_t kHeadCache = 64 * 1024;
-// ByteSource::find reads in chunks of this size.
-constexpr size_t kFindChunk = 64 * 1024;
-// Record walks (ZIP headers, Excel records, persist directories) read windows of this size,
-// so that a file of many tiny records costs one read per window, not one per record.
+// Walks and searches (ZIP headers, Excel records, persist directories, the PDF markers) read
+// windows of this size, so that a file of many tiny records costs one read per window, not
+// one per record.
 constexpr size_t kReadWindow = 64 * 1024;
 
 // Output kept from an outside program (7za extracting one member).

@@ -1,4 +1,4 @@
-#include "engine/ByteSource.h"
+#include "core/ByteSource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,34 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/Limits.h"
+#include "core/Limits.h"
 
 namespace kiv {
+
+size_t findBytes(const void* hay, size_t size, const void* needle, size_t n) {
+    return findBytes(hay, size, Needle(needle, n));
+}
+
+size_t rfindBytes(const void* hay, size_t size, const Needle& needle) {
+    const size_t n = needle.size;
+    if (n > size) return SIZE_MAX;
+    if (n == 0) return size;
+    const auto* h = static_cast<const uint8_t*>(hay);
+    // From the top: the places of the rare byte, in the reverse order of the matches.
+    const size_t k = needle.rare;
+    for (size_t limit = size - n + k + 1; limit > k;) {
+        const void* hit = memrchr(h + k, needle.at(k), limit - k);
+        if (hit == nullptr) return SIZE_MAX;
+        const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(hit) - h) - k;
+        if (std::memcmp(h + at, needle.bytes, n) == 0) return at;
+        limit = at + k;
+    }
+    return SIZE_MAX;
+}
+
+size_t rfindBytes(const void* hay, size_t size, const void* needle, size_t n) {
+    return rfindBytes(hay, size, Needle(needle, n));
+}
 
 bool ByteView::startsWithAt(size_t off, const void* pattern, size_t n) const {
     return has(off, n) && (n == 0 || std::memcmp(data + off, pattern, n) == 0);
@@ -18,19 +43,8 @@ bool ByteView::startsWithAt(size_t off, const void* pattern, size_t n) const {
 
 size_t ByteView::find(const void* needle, size_t n, size_t from) const {
     if (from > size || n > size - from) return npos;
-    if (n == 0) return from;
-    const void* p = memmem(data + from, size - from, needle, n);
-    return p ? static_cast<size_t>(static_cast<const uint8_t*>(p) - data) : npos;
-}
-
-size_t ByteView::rfind(const void* needle, size_t n) const {
-    if (n > size) return npos;
-    if (n == 0) return size;
-    const uint8_t* nd = static_cast<const uint8_t*>(needle);
-    for (size_t i = size - n + 1; i-- > 0;) {
-        if (data[i] == nd[0] && std::memcmp(data + i, nd, n) == 0) return i;
-    }
-    return npos;
+    const size_t k = findBytes(data + from, size - from, needle, n);
+    return k == SIZE_MAX ? npos : from + k;
 }
 
 size_t ByteSource::readAt(uint64_t off, void* dst, size_t n) const {
@@ -86,43 +100,34 @@ ByteView ByteSource::tail(size_t n) const {
     return ByteView{tail_.data() + (tail_.size() - want), static_cast<size_t>(want)};
 }
 
-uint64_t ByteSource::find(const void* needle, size_t n, uint64_t from, uint64_t window) const {
-    if (from >= size_) return n == 0 && from == size_ ? from : npos;
-    uint64_t end = window > size_ - from ? size_ : from + window;
-    if (n == 0) return from;
-    if (end - from < n) return npos;
-    // Scan in chunks that overlap by n - 1 bytes so a match on a chunk edge is seen.
-    const size_t chunk = std::max<size_t>(limits::kFindChunk, n * 2);
-    std::vector<uint8_t> buf(chunk);
-    uint64_t pos = from;
-    while (pos + n <= end) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, end - pos));
-        size_t got = readAt(pos, buf.data(), want);
-        if (got < n) return npos;
-        const void* p = memmem(buf.data(), got, needle, n);
-        if (p) return pos + static_cast<uint64_t>(static_cast<const uint8_t*>(p) - buf.data());
-        if (got < want) return npos;
-        pos += got - (n - 1);
-    }
-    return npos;
-}
-
-WindowReader::WindowReader(const ByteSource& src, size_t window) : src_(src), window_(window) {}
+WindowReader::WindowReader(const ByteSource& src, size_t window, uint64_t end)
+    : src_(src), window_(window), end_(std::min(end, src.size())), buf_(1, 0) {}
 
 const uint8_t* WindowReader::refill(uint64_t off, size_t n, size_t& got) {
-    const uint64_t size = src_.size();
-    if (off >= size || n == 0) {
+    if (off >= end_ || n == 0) {
         got = 0;
-        return buf_.data();
+        buf_[have_] = 0;
+        return buf_.data() + have_;
     }
-    const uint64_t avail = size - off;
+    const uint64_t avail = end_ - off;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(n, avail));
     if (!(off >= start_ && off - start_ <= have_ && want <= have_ - (off - start_))) {
-        // Refill from off: a whole window, or more for a record that is larger.
+        // A whole window from off, or more for a record that is larger. The bytes held from
+        // off on stay; only the rest is read.
         const size_t fill = static_cast<size_t>(std::min<uint64_t>(std::max(window_, want), avail));
-        if (buf_.size() < fill) buf_.resize(fill);
+        const bool inside = off >= start_ && off - start_ <= have_;
+        const size_t keep = inside ? have_ - static_cast<size_t>(off - start_) : 0;
+        const uint8_t* kept = buf_.data() + (inside ? off - start_ : 0);
+        if (buf_.size() < fill + 1) {
+            std::vector<uint8_t> bigger(fill + 1);
+            std::memcpy(bigger.data(), kept, keep);
+            buf_.swap(bigger);
+        } else if (keep > 0 && kept != buf_.data()) {
+            std::memmove(buf_.data(), kept, keep);
+        }
         start_ = off;
-        have_ = src_.readAt(off, buf_.data(), fill);
+        have_ = keep + src_.readAt(off + keep, buf_.data() + keep, fill - keep);
+        buf_[have_] = 0;
     }
     const size_t at = static_cast<size_t>(off - start_);
     got = std::min(want, have_ - at);
@@ -136,6 +141,44 @@ size_t WindowReader::readZ(uint64_t off, void* dst, size_t n) {
     if (got > 0) std::memcpy(dst, p, got);
     std::memset(static_cast<uint8_t*>(dst) + got, 0, n - got);
     return got;
+}
+
+bool WindowReader::readOn(uint64_t hold, uint64_t kept, uint64_t to, bool growing, size_t overlap) {
+    const uint64_t more = std::max<uint64_t>({window_, growing ? kept : 0, uint64_t{overlap} + 1});
+    size_t got = 0;
+    view(hold, static_cast<size_t>(std::min(to - hold, kept + more)), got);
+    return got > kept;
+}
+
+uint64_t WindowReader::find(const Needle& needle, uint64_t from, uint64_t to, uint64_t keep) {
+    const size_t n = needle.size;
+    if (from > std::min(to, end_) || std::min(to, end_) - from < n) return npos;
+    if (n == 0) return from;
+    uint64_t found = npos;
+    walk(from, to, n - 1, keep, [&](const uint8_t* p, size_t count, uint64_t at) {
+        const size_t k = findBytes(p, count, needle);
+        if (k != SIZE_MAX) found = at + k;
+        return k == SIZE_MAX;
+    });
+    return found;
+}
+
+uint64_t WindowReader::rfind(const Needle& needle, uint64_t from, uint64_t to) {
+    const size_t n = needle.size;
+    to = std::min(to, end_);
+    if (from > to || to - from < n) return npos;
+    if (n == 0) return to;
+    // Windows from the top down, overlapping by n - 1 bytes.
+    const uint64_t chunk = std::max<uint64_t>(window_, 2 * uint64_t{n});
+    for (uint64_t hi = to;;) {
+        const uint64_t lo = hi - std::min(hi - from, chunk);
+        size_t got = 0;
+        const uint8_t* p = view(lo, static_cast<size_t>(hi - lo), got);
+        const size_t k = rfindBytes(p, got, needle);
+        if (k != SIZE_MAX) return lo + k;
+        if (lo == from || got < hi - lo) return npos;
+        hi = lo + n - 1;
+    }
 }
 
 FileByteSource::FileByteSource(const std::string& path) {
