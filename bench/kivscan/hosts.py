@@ -5,6 +5,7 @@ Used by run_bench.py."""
 import os
 import statistics
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -84,6 +85,20 @@ def libmagic_list(bench_libmagic, magic_db, listing, threads):
     return wait_all([p], start)
 
 
+def cpu_ceiling(threads, repeat):
+    """How far N processes of pure arithmetic, which share nothing, outrun one on this machine
+    now: the ceiling for any speed-up over threads (clock and neighbours vary it)."""
+    spin = [sys.executable, "-c", "n = 0\nfor i in range(20000000): n += i"]
+
+    def wall(n):
+        start = time.perf_counter()
+        for p in [subprocess.Popen(spin) for _ in range(n)]:
+            p.wait()
+        return time.perf_counter() - start
+
+    return statistics.median(threads * wall(1) / wall(threads) for _ in range(repeat))
+
+
 def hosts_table(builds, sets, threads, scans, repeat, magic_db, bench_libmagic):
     """For each set of files and each build: the three runs, median of `repeat` after one
     warm-up, the runs of the builds taking turns so that both see the same machine; beside
@@ -93,6 +108,7 @@ def hosts_table(builds, sets, threads, scans, repeat, magic_db, bench_libmagic):
           "of 1 thread\n(engine start-up included: each host pays its own; wall s, CPU s = user + system of all "
           "processes, minor page faults, peak resident MB of the largest process and of all together; "
           "median of %d runs)" % (threads, threads, repeat))
+    print("pure arithmetic, %d processes against 1: %.2fx" % (threads, cpu_ceiling(threads, repeat)))
     with tempfile.TemporaryDirectory(prefix="kivbench.") as work:
         for index, (set_name, files) in enumerate(sets):
             if not files:
