@@ -1,10 +1,13 @@
 // Test helpers of the pieces every reader uses: bytes in memory that count what is read from
-// them, so that a test can show a walk reads each window once instead of once per record, and
-// the signature tables that init builds.
+// them, so that a test can show a walk reads each window once instead of once per record; a
+// source that delivers fewer bytes than it claims; and the signature tables that init builds.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "core/ByteSignatures.h"
@@ -25,6 +28,24 @@ protected:
         bytesRead += got;
         return got;
     }
+};
+
+// Claims `claimed` bytes but can only deliver the first bytes of `readable`: a file that
+// shrank under the scan, or a device that fails part way.
+class FailingSource : public kiv::ByteSource {
+public:
+    FailingSource(std::string readable, uint64_t claimed) : readable_(std::move(readable)) { size_ = claimed; }
+
+protected:
+    size_t doRead(uint64_t off, void* dst, size_t n) const override {
+        if (off >= readable_.size()) return 0;
+        size_t k = std::min<size_t>(n, readable_.size() - static_cast<size_t>(off));
+        std::memcpy(dst, readable_.data() + off, k);
+        return k;
+    }
+
+private:
+    std::string readable_;
 };
 
 // The signature tables are appended to, so they are built once per test program, as init does.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/ByteSource.h"
+#include "tests/core/CoreTestKit.h"
 
 namespace texttest {
 
@@ -22,23 +23,7 @@ inline kiv::MemoryByteSource mem(const std::string& text) {
     return kiv::MemoryByteSource(std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-// Claims `claimed` bytes but can only deliver the first bytes of `readable`: a file that
-// shrank under the scan, or a device that fails part way.
-class FailingSource : public kiv::ByteSource {
-public:
-    FailingSource(std::string readable, uint64_t claimed) : readable_(std::move(readable)) { size_ = claimed; }
-
-protected:
-    size_t doRead(uint64_t off, void* dst, size_t n) const override {
-        if (off >= readable_.size()) return 0;
-        size_t k = std::min<size_t>(n, readable_.size() - static_cast<size_t>(off));
-        std::memcpy(dst, readable_.data() + off, k);
-        return k;
-    }
-
-private:
-    std::string readable_;
-};
+using kivtest::FailingSource;
 
 class TempDir {
 public:
