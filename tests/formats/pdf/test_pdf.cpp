@@ -9,14 +9,15 @@ using namespace kit;
 namespace {
 
 int classify(const std::string& s) { return classifyPDFType(kiv::MemoryByteSource(bytes(s))); }
+bool needsPassword(const std::string& s) { return isPDFPasswordProtection(kiv::MemoryByteSource(bytes(s))); }
 
 // A one-page-tree document with a correct cross-reference table.
-std::string minimalPdf(const std::string& extra = "") {
+std::string minimalPdf() {
     std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
     const size_t obj1 = pdf.size();
     pdf += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
     const size_t obj2 = pdf.size();
-    pdf += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n" + extra;
+    pdf += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
     const size_t xref = pdf.size();
     char entry[64];
     pdf += "xref\n0 3\n0000000000 65535 f \n";
@@ -28,29 +29,34 @@ std::string minimalPdf(const std::string& extra = "") {
 
 }  // namespace
 
-TEST(PdfClassifier, HeaderWindowAndVersion) {
-    EXPECT_EQ(classify("%PDF-1.7\n"), 1);
-    EXPECT_EQ(classify("%PDF-2.0"), 1);
-    EXPECT_EQ(classify("%PDF-1x7 the middle character is not checked"), 1);
-    EXPECT_EQ(classify("%PDF-a.b letters for digits"), 0);
-    EXPECT_EQ(classify("%PDF-1\n7 a line end in the middle"), 0);
-    EXPECT_EQ(classify(std::string("%PDF-1\0"
-                                   "7 a NUL in the middle",
-                                   29)),
-              0);
-    EXPECT_EQ(classify("%PDF-1."), 0);  // shorter than 8 bytes
-    EXPECT_EQ(classify("%PDF-1.7"), 1);
-    EXPECT_EQ(classify(std::string(100, ' ') + "%PDF-1.5\n"), 1);
-
+TEST(PdfClassifier, HeaderWindowVersionAndIllustratorMarker) {
+    // 0: not a PDF, 1: a PDF, 2: an Illustrator document.
+    std::vector<std::pair<std::string, int>> cases = {
+        {"%PDF-1.7\n", 1},
+        {"%PDF-2.0", 1},
+        {"%PDF-1.7", 1},
+        {"%PDF-1x7 the middle character is not checked", 1},
+        {"%PDF-a.b letters for digits", 0},
+        {"%PDF-1\n7 a line end in the middle", 0},
+        {std::string("%PDF-1\0007 a NUL in the middle", 29), 0},
+        {"%PDF-1.", 0},  // shorter than 8 bytes
+        {std::string(100, ' ') + "%PDF-1.5\n", 1},
+        {"xx%PDF-1.4", 1},  // in a short file the window ends three bytes before the end
+        {"xxx%PDF-1.", 0},
+        {"%PDF-1.5\n<< /AIMetaData 5 0 R >>", 2},
+        {"%PDF-1.5\n<< /AIMetaDat", 1},
+        {"%PDF-1.5\n" + std::string(300000, 'z') + "/AIMetaData", 2},
+    };
     // In a 2000-byte file the marker may start at 1016 at the latest.
-    for (size_t at : {1016u, 1017u}) {
-        std::string s(2000, ' ');
-        s.replace(at, 8, "%PDF-1.6");
-        EXPECT_EQ(classify(s), at == 1016 ? 1 : 0) << at;
-    }
-    // In a short file the window ends three bytes before the end.
-    EXPECT_EQ(classify("xx%PDF-1.4"), 1);
-    EXPECT_EQ(classify("xxx%PDF-1."), 0);
+    for (size_t at : {1016u, 1017u})
+        cases.push_back({std::string(at, ' ') + "%PDF-1.6" + std::string(1992 - at, ' '), at == 1016});
+    // The Illustrator marker at every start across a read window's edge, and elsewhere.
+    std::vector<size_t> marks = {1019, 1020, 200000};
+    for (size_t at = 65536 - 11; at <= 65536; ++at) marks.push_back(at);
+    for (size_t at : marks)
+        cases.push_back({"%PDF-1.5\n" + std::string(at - 9, 'x') + "/AIMetaData" + std::string(40, 'y'), 2});
+    for (const auto& [text, code] : cases)
+        EXPECT_EQ(classify(text), code) << text.substr(0, 24) << ", " << text.size() << " bytes";
 
     // An EMF header first: its records may carry PDF text.
     ByteBuilder emf;
@@ -58,22 +64,10 @@ TEST(PdfClassifier, HeaderWindowAndVersion) {
     EXPECT_EQ(classifyPDFType(kiv::MemoryByteSource(emf.b)), 0);
 }
 
-TEST(PdfClassifier, IllustratorMarkerAnywhereInTheFile) {
-    EXPECT_EQ(classify("%PDF-1.5\n<< /AIMetaData 5 0 R >>"), 2);
-    EXPECT_EQ(classify("%PDF-1.5\n<< /AIMetaDat"), 1);
-    // Block edges of any reader size: the marker straddling them is still found.
-    for (size_t at : {1019u, 1020u, 65530u, 65536u - 5, 200000u}) {
-        std::string s = "%PDF-1.5\n" + std::string(at - 9, 'x') + "/AIMetaData" + std::string(40, 'y');
-        EXPECT_EQ(classify(s), 2) << at;
-    }
-    std::string tail = "%PDF-1.5\n" + std::string(300000, 'z') + "/AIMetaData";
-    EXPECT_EQ(classify(tail), 2);
-}
-
-TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeeded) {
-    kit::TempDir dir;
+TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeededAndRepairsOnlyWhenCheap) {
+    TempDir dir;
     const std::string plain = dir / "plain.pdf";
-    kit::writeFile(plain, bytes(minimalPdf()));
+    writeFile(plain, bytes(minimalPdf()));
     ASSERT_EQ(classifyPDFType(plain, 0), 1);
     EXPECT_FALSE(isPDFPasswordProtection(plain));
 
@@ -94,44 +88,30 @@ TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeeded) {
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         argv.push_back(plain);
         argv.push_back(dir / c.name);
-        ASSERT_TRUE(kit::tool(dir.path, argv)) << c.name;
+        ASSERT_TRUE(tool(dir.path, argv)) << c.name;
         EXPECT_EQ(classifyPDFType(dir / c.name, 0), 1) << c.name;
         EXPECT_EQ(isPDFPasswordProtection(dir / c.name), c.protectedDoc) << c.name;
         // The same bytes in memory.
-        kiv::MemoryByteSource inMemory(kit::readFile(dir / c.name));
-        EXPECT_EQ(isPDFPasswordProtection(inMemory), c.protectedDoc) << c.name;
+        EXPECT_EQ(isPDFPasswordProtection(kiv::MemoryByteSource(readFile(dir / c.name))), c.protectedDoc) << c.name;
     }
 
-    // Damage qpdf cannot get past is no password.
-    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes("%PDF-1.7\ngarbage only\n"))));
-    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(""))));
-    EXPECT_FALSE(isPDFPasswordProtection(dir / "missing.pdf"));
-    // A broken cross-reference table is repaired quietly.
-    std::string broken = minimalPdf();
+    // Damage qpdf cannot get past is no password, nor is a broken cross-reference table, which
+    // is repaired quietly; nor thousands of end-of-file markers, which would keep the repair
+    // busy for minutes (the replayed fuzz regression holds the full-size case).
+    std::string broken = minimalPdf(), hostile = "%PDF-1.4\n/Encrypt\n";
     broken.replace(broken.find("startxref\n") + 10, 2, "99");
-    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(broken))));
-}
+    for (int i = 0; i < 2000; ++i) hostile += "%%EOF\n";
+    for (const std::string& text : {std::string("%PDF-1.7\ngarbage only\n"), std::string(), broken, hostile})
+        EXPECT_FALSE(needsPassword(text)) << text.substr(0, 20);
+    EXPECT_FALSE(isPDFPasswordProtection(dir / "missing.pdf"));
 
-TEST(PdfPassword, DamagedFilesAreRepairedOnlyWhenCheap) {
-    kit::TempDir dir;
-    const std::string plain = dir / "plain.pdf";
-    kit::writeFile(plain, bytes(minimalPdf()));
-    const std::string encrypted = dir / "encrypted.pdf";
-    ASSERT_TRUE(kit::tool(dir.path, {"qpdf", "--encrypt", "u", "o", "256", "--", plain, encrypted}));
     // An encrypted file whose startxref points nowhere still needs its password after repair.
-    std::vector<uint8_t> damaged = kit::readFile(encrypted);
-    std::string text(damaged.begin(), damaged.end());
-    size_t at = text.rfind("startxref");
+    const Bytes encrypted = readFile(dir / "user-aes256.pdf");
+    std::string text(encrypted.begin(), encrypted.end());
+    const size_t at = text.rfind("startxref");
     ASSERT_NE(at, std::string::npos);
     text.replace(at + 10, 1, "9");
-    EXPECT_TRUE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(text))));
-
-    // Thousands of end-of-file markers would keep the repair busy for minutes; such a file is
-    // answered without it (the replayed fuzz regression holds the full-size case).
-    std::string hostile = "%PDF-1.4\n/Encrypt\n";
-    for (int i = 0; i < 2000; ++i) hostile += "%%EOF\n";
-    EXPECT_FALSE(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(hostile))));
-
+    EXPECT_TRUE(needsPassword(text));
     // The cap counts every marker once, also those on a window edge: 1024 in all still
     // repair, 1025 do not.
     size_t have = 0;
@@ -139,7 +119,7 @@ TEST(PdfPassword, DamagedFilesAreRepairedOnlyWhenCheap) {
     for (size_t total : {1024u, 1025u}) {
         std::string padded = text + std::string(65533 - text.size(), ' ') + "%%EOF";  // across 65536
         for (size_t i = have + 1; i < total; ++i) padded += "\n%%EOF";
-        EXPECT_EQ(isPDFPasswordProtection(kiv::MemoryByteSource(bytes(padded))), total == 1024) << total;
+        EXPECT_EQ(needsPassword(padded), total == 1024) << total;
     }
 }
 
