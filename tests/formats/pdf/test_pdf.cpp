@@ -1,5 +1,5 @@
 // PDF: the header window and version test, the Illustrator marker, and the password test on
-// documents encrypted by the qpdf command.
+// documents written and encrypted by the qpdf command.
 #include "formats/pdf/PdfProbe.h"
 #include "tests/core/CoreTestKit.h"
 #include "tests/formats/archive/ArchiveTestKit.h"
@@ -10,22 +10,6 @@ namespace {
 
 int classify(const std::string& s) { return classifyPDFType(kiv::MemoryByteSource(bytes(s))); }
 bool needsPassword(const std::string& s) { return isPDFPasswordProtection(kiv::MemoryByteSource(bytes(s))); }
-
-// A one-page-tree document with a correct cross-reference table.
-std::string minimalPdf() {
-    std::string pdf = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    const size_t obj1 = pdf.size();
-    pdf += "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n";
-    const size_t obj2 = pdf.size();
-    pdf += "2 0 obj\n<< /Type /Pages /Kids [] /Count 0 >>\nendobj\n";
-    const size_t xref = pdf.size();
-    char entry[64];
-    pdf += "xref\n0 3\n0000000000 65535 f \n";
-    std::snprintf(entry, sizeof entry, "%010zu 00000 n \n%010zu 00000 n \n", obj1, obj2);
-    pdf += entry;
-    pdf += "trailer\n<< /Size 3 /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
-}
 
 }  // namespace
 
@@ -66,8 +50,8 @@ TEST(PdfClassifier, HeaderWindowVersionAndIllustratorMarker) {
 
 TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeededAndRepairsOnlyWhenCheap) {
     TempDir dir;
-    const std::string plain = dir / "plain.pdf";
-    writeFile(plain, bytes(minimalPdf()));
+    const std::string plain = dir / "plain.pdf";  // an empty page tree with a correct cross-reference table
+    ASSERT_TRUE(tool(dir.path, {"qpdf", "--empty", plain}));
     ASSERT_EQ(classifyPDFType(plain, 0), 1);
     EXPECT_FALSE(isPDFPasswordProtection(plain));
 
@@ -98,7 +82,8 @@ TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeededAndRepairsOnlyWhenCheap) {
     // Damage qpdf cannot get past is no password, nor is a broken cross-reference table, which
     // is repaired quietly; nor thousands of end-of-file markers, which would keep the repair
     // busy for minutes (the replayed fuzz regression holds the full-size case).
-    std::string broken = minimalPdf(), hostile = "%PDF-1.4\n/Encrypt\n";
+    const Bytes plainBytes = readFile(plain);
+    std::string broken(plainBytes.begin(), plainBytes.end()), hostile = "%PDF-1.4\n/Encrypt\n";
     broken.replace(broken.find("startxref\n") + 10, 2, "99");
     for (int i = 0; i < 2000; ++i) hostile += "%%EOF\n";
     for (const std::string& text : {std::string("%PDF-1.7\ngarbage only\n"), std::string(), broken, hostile})
