@@ -7,39 +7,35 @@
 #include "formats/media/MediaContainerFileType.h"
 #include "formats/media/SubtitleFTAUtils.h"
 
-namespace {
-kiv::MemoryByteSource text(const std::string& s) {
-    return kiv::MemoryByteSource(std::vector<uint8_t>(s.begin(), s.end()));
-}
-}  // namespace
-
 TEST(MediaContainer, FirstBytesAndBrands) {
-    auto brand = [](const std::string& b, const std::string& box = "ftyp") {
-        return determineMediaContainerType(text(std::string("\0\0\0\x18", 4) + box + b + std::string(8, '\0')));
+    auto box = [](const std::string& brand, const std::string& type = "ftyp") {
+        return std::string("\0\0\0\x18", 4) + type + brand + std::string(8, '\0');
     };
-    EXPECT_EQ(brand("3gp5"), MEDIA_CONTAINER_3GP);
-    EXPECT_EQ(brand("kddi"), MEDIA_CONTAINER_3GP);
-    EXPECT_EQ(brand("3gp5", "moov"), MEDIA_CONTAINER_NONE);
-    EXPECT_EQ(brand("3gp8"), MEDIA_CONTAINER_NONE);
-    EXPECT_EQ(brand("3g2b"), MEDIA_CONTAINER_3G2);
-    EXPECT_EQ(brand("qt  "), MEDIA_CONTAINER_MOV);
-    EXPECT_EQ(brand("M4VH"), MEDIA_CONTAINER_M4V);
-    EXPECT_EQ(brand(std::string("M4A\0", 4)), MEDIA_CONTAINER_M4A);
-    EXPECT_EQ(brand("M4A "), MEDIA_CONTAINER_M4A);
-    EXPECT_EQ(brand("M4AX"), MEDIA_CONTAINER_NONE);
-    EXPECT_EQ(brand("M4B "), MEDIA_CONTAINER_M4B);
-    EXPECT_EQ(brand(std::string("M4P\0", 4)), MEDIA_CONTAINER_M4P);
-    EXPECT_EQ(brand("isom"), MEDIA_CONTAINER_MP4);
-    EXPECT_EQ(brand("ndxs"), MEDIA_CONTAINER_MP4);
-    EXPECT_EQ(determineMediaContainerType(text(std::string("\0\0\x01\xBA", 4) + std::string(8, 'x'))),
-              MEDIA_CONTAINER_MPEG);
-    EXPECT_EQ(determineMediaContainerType(text(std::string("\0\0\x01\xB3", 4) + std::string(8, 'x'))),
-              MEDIA_CONTAINER_MPEG);
-    EXPECT_EQ(determineMediaContainerType(text(std::string("\0\0\x01\xC0", 4) + std::string(8, 'x'))),
-              MEDIA_CONTAINER_NONE);
-    EXPECT_EQ(determineMediaContainerType(text(std::string("RIFF\x10\0\0\0CDXA", 12))), MEDIA_CONTAINER_MPG);
-    EXPECT_EQ(determineMediaContainerType(text(std::string("RIFF\x10\0\0\0CDX", 11))),
-              MEDIA_CONTAINER_NONE);  // 11 bytes
+    const std::pair<std::string, MediaContainerFileType> cases[] = {
+        {box("3gp5"), MEDIA_CONTAINER_3GP},
+        {box("kddi"), MEDIA_CONTAINER_3GP},
+        {box("3gp5", "moov"), MEDIA_CONTAINER_NONE},
+        {box("3gp8"), MEDIA_CONTAINER_NONE},
+        {box("3g2b"), MEDIA_CONTAINER_3G2},
+        {box("qt  "), MEDIA_CONTAINER_MOV},
+        {box("M4VH"), MEDIA_CONTAINER_M4V},
+        {box(std::string("M4A\0", 4)), MEDIA_CONTAINER_M4A},
+        {box("M4A "), MEDIA_CONTAINER_M4A},
+        {box("M4AX"), MEDIA_CONTAINER_NONE},
+        {box("M4B "), MEDIA_CONTAINER_M4B},
+        {box(std::string("M4P\0", 4)), MEDIA_CONTAINER_M4P},
+        {box("isom"), MEDIA_CONTAINER_MP4},
+        {box("ndxs"), MEDIA_CONTAINER_MP4},
+        {std::string("\0\0\x01\xBA", 4) + std::string(8, 'x'), MEDIA_CONTAINER_MPEG},
+        {std::string("\0\0\x01\xB3", 4) + std::string(8, 'x'), MEDIA_CONTAINER_MPEG},
+        {std::string("\0\0\x01\xC0", 4) + std::string(8, 'x'), MEDIA_CONTAINER_NONE},
+        {std::string("RIFF\x10\0\0\0CDXA", 12), MEDIA_CONTAINER_MPG},
+        {std::string("RIFF\x10\0\0\0CDX", 11), MEDIA_CONTAINER_NONE},  // 11 bytes
+    };
+    for (const auto& [head, code] : cases)
+        EXPECT_EQ(determineMediaContainerType(kiv::MemoryByteSource(std::vector<uint8_t>(head.begin(), head.end()))),
+                  code)
+            << ::testing::PrintToString(head);
 }
 
 // Every code, known or not, gives a row whose type id has a description (a missing one would
