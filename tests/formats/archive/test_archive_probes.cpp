@@ -8,8 +8,9 @@ using namespace kit;
 
 TEST(ArchiveProbes, JarIsoDmgAtr) {
     kivtest::buildSignatureTables();
-    EXPECT_TRUE(isJAR(mem(bytes("PK\x03\x04" + std::string(187, 'x') + "META-INF/"))));   // ends at byte 200
-    EXPECT_FALSE(isJAR(mem(bytes("PK\x03\x04" + std::string(188, 'x') + "META-INF/"))));  // one byte later
+    // "META-INF/" ending at byte 200 at the latest.
+    for (size_t end = 198; end <= 202; ++end)
+        EXPECT_EQ(isJAR(mem(bytes("PK\x03\x04" + std::string(end - 13, 'x') + "META-INF/"))), end <= 200) << end;
     EXPECT_FALSE(isJAR(mem(bytes("META-INF"))));
 
     for (uint32_t off : {32769u, 34817u, 36865u}) {
@@ -20,19 +21,21 @@ TEST(ArchiveProbes, JarIsoDmgAtr) {
         EXPECT_FALSE(isISO(mem(iso.b))) << off;
     }
 
-    ByteBuilder dmg;
-    dmg.pad(4096).str(4096 - 512, "koly").put(4096 - 504, "\x00\x00\x02\x00", 4);
-    EXPECT_TRUE(isDMG(mem(dmg.b)));
-    dmg.u8(4096 - 501, 0x01);
-    EXPECT_FALSE(isDMG(mem(dmg.b)));
-    // A trailer needs 512 bytes: a short file that starts like one is not a disk image.
-    EXPECT_FALSE(isDMG(mem(bytes(std::string("koly\0\0\0\0\0\0\x02\0", 12)))));
-    EXPECT_FALSE(isDMG(mem(bytes(std::string("koly\0\0\0\0\0\0\x02\0", 12) + std::string(499, '\0')))));
+    // The trailer fills the last 512 bytes: a shorter file that starts like one is no disk image.
+    const Bytes trailer = ByteBuilder().str(0, "koly").put(8, "\x00\x00\x02\x00", 4).pad(512).b;
+    for (size_t size : {12, 511, 512, 4096}) {
+        Bytes b(size > 512 ? size - 512 : 0, 0);
+        b.insert(b.end(), trailer.begin(), trailer.begin() + long(std::min<size_t>(size, 512)));
+        EXPECT_EQ(isDMG(mem(b)), size >= 512) << size;
+    }
+    Bytes otherVersion = trailer;
+    otherVersion[11] = 0x01;
+    EXPECT_FALSE(isDMG(mem(otherVersion)));
 
-    ByteBuilder atr;
-    atr.u8(0, 0x96).u8(1, 0x02).le16(2, 8).pad(16 + 8 * 16);
-    EXPECT_TRUE(isATR(mem(atr.b)));
-    atr.pad(16 + 8 * 16 + 1);
-    EXPECT_FALSE(isATR(mem(atr.b)));  // the paragraph count disagrees with the size
-    EXPECT_FALSE(isATR(mem(bytes(std::string("\x96\x02\x00", 3)))));
+    // The paragraph count agrees with the size, the 16-byte header included.
+    for (size_t size : {3, 143, 144, 145}) {
+        Bytes b = ByteBuilder().u8(0, 0x96).u8(1, 0x02).le16(2, 8).b;
+        b.resize(size);
+        EXPECT_EQ(isATR(mem(b)), size == 144) << size;
+    }
 }
