@@ -10,31 +10,25 @@ using Status = LineReader::Status;
 
 TEST(LineReader, MaxLenIsInclusive) {
     const size_t maxLen = 100;
-    struct Row {
-        size_t length;
-        bool lineFeed;
-        Status status;
-    };
-    const Row rows[] = {
-        {maxLen - 1, true, Status::Line},      {maxLen, true, Status::Line},      {maxLen + 1, true, Status::TooLong},
-        {maxLen - 1, false, Status::LastLine}, {maxLen, false, Status::LastLine}, {maxLen + 1, false, Status::TooLong},
-    };
     // First in a fresh reader (read through the window), and after a line (already held).
     for (const std::string& before : {std::string(), std::string("a\n")}) {
-        for (const Row& row : rows) {
-            const std::string line(row.length, 'x');
-            auto src = texttest::mem(before + line + (row.lineFeed ? "\nb" : ""));
-            LineReader lines(src);
-            std::string got;
-            if (!before.empty()) {
-                ASSERT_EQ(lines.readLine(got, maxLen), Status::Line);
+        for (const size_t length : {maxLen - 1, maxLen, maxLen + 1}) {
+            for (const bool lineFeed : {true, false}) {
+                const Status status = length > maxLen ? Status::TooLong : lineFeed ? Status::Line : Status::LastLine;
+                const std::string line(length, 'x');
+                auto src = texttest::mem(before + line + (lineFeed ? "\nb" : ""));
+                LineReader lines(src);
+                std::string got;
+                if (!before.empty()) {
+                    ASSERT_EQ(lines.readLine(got, maxLen), Status::Line);
+                }
+                EXPECT_EQ(lines.readLine(got, maxLen), status) << length << " " << lineFeed << " " << before;
+                if (status == Status::TooLong) continue;
+                EXPECT_EQ(got, line);
+                EXPECT_EQ(lines.atEnd(), !lineFeed);
+                EXPECT_EQ(lines.readLine(got, maxLen), lineFeed ? Status::LastLine : Status::End);
+                EXPECT_TRUE(lines.atEnd());
             }
-            EXPECT_EQ(lines.readLine(got, maxLen), row.status) << row.length << " " << row.lineFeed << " " << before;
-            if (row.status == Status::TooLong) continue;
-            EXPECT_EQ(got, line);
-            EXPECT_EQ(lines.atEnd(), !row.lineFeed);
-            EXPECT_EQ(lines.readLine(got, maxLen), row.lineFeed ? Status::LastLine : Status::End);
-            EXPECT_TRUE(lines.atEnd());
         }
     }
 }
