@@ -128,13 +128,10 @@ TEST(ArchivePostRules, TarHeaders) {
     // Other written forms of the sum are read; a wrong or missing sum is text that only looks
     // like a header.
     const Bytes named = header('0', "00000000012 ", "caf\xE9");
-    for (const char* form : {"  %05o ", "%07o "}) EXPECT_EQ(detect(seal(named, form)), ARCHIVE_TAR) << form;
-    EXPECT_EQ(detect(seal(named, "%07o", true)), ARCHIVE_TAR);
-    for (const char* field : {"        ", "0001234 ", "00x     "}) {
-        Bytes h = named;
-        std::copy(field, field + 8, h.begin() + 148);
-        EXPECT_EQ(detect(h), ARCHIVE_NONE) << field;
-    }
+    const std::tuple<const char*, bool, ArchiveType> sums[] = {
+        {"  %05o ", false, ARCHIVE_TAR},   {"%07o ", false, ARCHIVE_TAR},     {"%07o", true, ARCHIVE_TAR},
+        {"        ", false, ARCHIVE_NONE}, {"0001234 ", false, ARCHIVE_NONE}, {"00x     ", false, ARCHIVE_NONE}};
+    for (const auto& [form, isSigned, type] : sums) EXPECT_EQ(detect(seal(named, form, isSigned)), type) << form;
     // The field is twelve digits without a NUL, with more digits in the next field.
     Bytes full = seal(ByteBuilder(1024).str(0, "f").str(124, std::string(24, '7')).u8(156, '0').b);
     TarArchive tar;
