@@ -3,9 +3,7 @@
 // source that delivers fewer bytes than it claims; and the signature tables that init builds.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,20 +30,10 @@ protected:
 
 // Claims `claimed` bytes but can only deliver the first bytes of `readable`: a file that
 // shrank under the scan, or a device that fails part way.
-class FailingSource : public kiv::ByteSource {
-public:
-    FailingSource(std::string readable, uint64_t claimed) : readable_(std::move(readable)) { size_ = claimed; }
-
-protected:
-    size_t doRead(uint64_t off, void* dst, size_t n) const override {
-        if (off >= readable_.size()) return 0;
-        size_t k = std::min<size_t>(n, readable_.size() - static_cast<size_t>(off));
-        std::memcpy(dst, readable_.data() + off, k);
-        return k;
+struct FailingSource : kiv::MemoryByteSource {
+    FailingSource(const std::string& readable, uint64_t claimed) : MemoryByteSource(readable.data(), readable.size()) {
+        size_ = claimed;
     }
-
-private:
-    std::string readable_;
 };
 
 // The signature tables are appended to, so they are built once per test program, as init does.

@@ -30,30 +30,26 @@ std::string tempPath(const char* name) {
 }  // namespace
 
 TEST(ByteSource, ReadsHeadAndTailGiveTheBytesShortAtTheEnd) {
-    // A small and a large file, with the head and tail windows cached and without: reads at,
-    // across and outside those windows, short at the end, and none past it.
+    // A small and a large file with their head and tail windows cached: reads at, across and
+    // outside those windows, short at the end, and none past it.
     for (const size_t size : {size_t(100), size_t(300000)}) {
         const std::vector<uint8_t> bytes = counting(size);
-        for (const bool cached : {false, true}) {
-            MemoryByteSource src(bytes);
-            if (cached) {
-                src.head(10);
-                src.tail(5000);
-            }
-            for (uint64_t off : {uint64_t(0), uint64_t(65530), uint64_t(100000), uint64_t(size - 5001),
-                                 uint64_t(size - 10), uint64_t(size), UINT64_MAX}) {
-                const size_t want = off < size ? std::min<uint64_t>(31, size - off) : 0;
-                uint8_t buf[31];
-                ASSERT_EQ(src.readAt(off, buf, 31), want) << size << " at " << off;
-                EXPECT_TRUE(same(buf, want, bytes, off)) << size << " at " << off;
-                const std::vector<uint8_t> got = src.read(off, 31);
-                EXPECT_TRUE(got.size() == want && same(got.data(), want, bytes, off)) << size << " at " << off;
-            }
-            for (size_t n : {size_t(7), size, size + 900}) {
-                const kiv::ByteView head = src.head(n), tail = src.tail(n);
-                EXPECT_TRUE(head.size == std::min(n, size) && same(head.data, head.size, bytes, 0)) << n;
-                EXPECT_TRUE(tail.size == std::min(n, size) && same(tail.data, tail.size, bytes, size - tail.size)) << n;
-            }
+        MemoryByteSource src(bytes);
+        src.head(10);
+        src.tail(5000);
+        for (uint64_t off : {uint64_t(0), uint64_t(90), uint64_t(65530), uint64_t(100000), uint64_t(size - 5001),
+                             uint64_t(size - 10), uint64_t(size), UINT64_MAX}) {
+            const size_t want = off < size ? std::min<uint64_t>(31, size - off) : 0;
+            uint8_t buf[31];
+            ASSERT_EQ(src.readAt(off, buf, 31), want) << size << " at " << off;
+            EXPECT_TRUE(same(buf, want, bytes, off)) << size << " at " << off;
+            const std::vector<uint8_t> got = src.read(off, 31);
+            EXPECT_TRUE(got.size() == want && same(got.data(), want, bytes, off)) << size << " at " << off;
+        }
+        for (size_t n : {size_t(7), size, size + 900}) {
+            const kiv::ByteView head = src.head(n), tail = src.tail(n);
+            EXPECT_TRUE(head.size == std::min(n, size) && same(head.data, head.size, bytes, 0)) << n;
+            EXPECT_TRUE(tail.size == std::min(n, size) && same(tail.data, tail.size, bytes, size - tail.size)) << n;
         }
     }
 }
@@ -154,25 +150,22 @@ TEST(WindowReader, AWalkOfSmallRecordsReadsEachWindowOnce) {
 }
 
 TEST(ByteSource, FilesThatAreMissingOrNotRegularHaveNoBytes) {
-    FileByteSource missing(tempPath("no-such-file-here"));
-    EXPECT_FALSE(missing.isOpen());
-    EXPECT_EQ(missing.size(), 0u);
-    FileByteSource dir(::testing::TempDir());
-    EXPECT_EQ(dir.size(), 0u);
-
-    std::string fifo = tempPath("kiv-core-fifo");
+    const std::string fifo = tempPath("kiv-core-fifo"), path = tempPath("kiv-core-file");
     ::unlink(fifo.c_str());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    FileByteSource pipe(fifo);  // must not block waiting for a writer
-    EXPECT_EQ(pipe.size(), 0u);
-    EXPECT_EQ(pipe.head(16).size, 0u);
-    ::unlink(fifo.c_str());
-
-    std::string path = tempPath("kiv-core-file");
     { std::ofstream(path, std::ios::binary) << "hello world"; }
+    // A FIFO must not block waiting for a writer.
+    const std::pair<std::string, uint64_t> files[] = {
+        {tempPath("no-such-file-here"), 0}, {::testing::TempDir(), 0}, {fifo, 0}, {path, 11}};
+    for (const auto& [name, size] : files) {
+        FileByteSource f(name);
+        EXPECT_EQ(f.isOpen(), name != files[0].first) << name;
+        EXPECT_EQ(f.size(), size) << name;
+        EXPECT_EQ(f.head(16).size, size) << name;
+    }
     FileByteSource f(path);
-    EXPECT_EQ(f.size(), 11u);
     EXPECT_TRUE(f.head(5).startsWith("hello", 5));
     EXPECT_EQ(WindowReader(f).find("world", 5, 0, 100), 6u);
+    ::unlink(fifo.c_str());
     ::unlink(path.c_str());
 }
