@@ -173,8 +173,7 @@ std::string probeArchiver() {
     if (WIFSIGNALED(status)) return "7za was killed by signal " + std::to_string(WTERMSIG(status));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "7za exited with status " + std::to_string(WEXITSTATUS(status));
-    const char* data = kProbeData;
-    if (std::search(out.begin(), out.end(), data, data + sizeof kProbeData - 1) == out.end())
+    if (kiv::findBytes(out.data(), out.size(), kProbeData, sizeof kProbeData - 1) == SIZE_MAX)
         return "7za did not extract its test member";
     return "";
 }
