@@ -94,19 +94,9 @@ void expectResultObject(const std::string& json) {
 }
 
 // A working directory laid out like run/, entered for the test.
-class Engine : public ::testing::Test {
+class Engine : public e2e::WorkDir {
 protected:
-    void SetUp() override {
-        ASSERT_NE(api().handle, nullptr) << dlerror();
-        old_ = fs::current_path();
-        dir_ = e2e::layOutWorkDir("kiv-e2e-");
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        api().deinit();
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
+    Engine() : WorkDir("kiv-e2e-") {}
 
     // Scans path; answers the JSON, or "" with *rc set when the scan failed.
     std::string scan(const std::string& path, int* rc = nullptr) {
@@ -145,7 +135,6 @@ protected:
                 file("f.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + std::string(40, '\0'))};
     }
 
-    fs::path dir_, old_;
 };
 
 }  // namespace
