@@ -1,21 +1,13 @@
 // CommonUtils: byte search, outside programs without a shell, line reading and the result
 // JSON's values.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "engine/CommonUtils.h"
-
-namespace {
-std::string tempPath(const char* name) {
-    return std::string(::testing::TempDir()) + name + "-" + std::to_string(::getpid());
-}
-}  // namespace
 
 TEST(CommonUtils, SearchInBinary) {
     EXPECT_EQ(CommonUtils::searchInBinary("aaab", 4, "aab", 3), 1);
@@ -65,7 +57,7 @@ TEST(CommonUtils, CommandOutputKeepsEveryByte) {
 
 TEST(CommonUtils, CommandOutputIsCappedAndEndlessOutputStops) {
     // A 200 KiB file with NULs and every byte value comes back byte for byte.
-    std::string path = tempPath("kiv-core-binary");
+    std::string path = ::testing::TempDir() + "kiv-core-binary-" + std::to_string(::getpid());
     std::string bytes;
     for (size_t i = 0; i < 200 * 1024; ++i) bytes += static_cast<char>((i * 131) % 256);
     { std::ofstream(path, std::ios::binary) << bytes; }
