@@ -71,16 +71,7 @@ Api& api() {
     return a;
 }
 
-using e2e::collectKivscan;
-using e2e::copiesIn;
-using e2e::HostRun;
-using e2e::jsonValue;
-using e2e::lines;
-using e2e::readAll;
-using e2e::runKivscan;
-using e2e::runTool;
-using e2e::startKivscan;
-using e2e::writeFile;
+using namespace e2e;
 
 void expectResultObject(const std::string& json) {
     rapidjson::Document d;
@@ -315,14 +306,11 @@ TEST_F(Engine, InformationQueries) {
 TEST_F(Engine, EachThreadKeepsToOneSlotAndNoSlotServesTwoScansAtOnce) {
     constexpr int kSlots = kiv::limits::kScanSlots, kScans = 64;
     // (copy, thread) a submission, the copy named by the slot of its private name
-    // "lib.<slot>.<suffix>"; ("overlap", "") for one that met another in its copy.
+    // "lib.<slot>.<suffix>"; ("overlap", "overlap") for one that met another in its copy.
     auto matcherLog = [] {
         std::vector<std::pair<std::string, std::string>> out;
-        for (const std::string& l : lines(readAll("qrix-double.log"))) {
-            const size_t tab = l.rfind('\t');
-            out.emplace_back(l.substr(0, std::min(l.find('.', 4), l.find('\t'))),
-                             tab == std::string::npos ? "" : l.substr(tab + 1));
-        }
+        for (const std::string& l : lines(readAll("qrix-double.log")))
+            out.emplace_back(l.substr(0, l.find('.', 4)), l.substr(l.rfind('\t') + 1));
         return out;
     };
     fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
