@@ -646,14 +646,12 @@ TEST_F(Engine, EngineDetectorsDecideTheirSteps) {
     fs::copy_file(KIV_7ZA_BINARY, "7za");
     ASSERT_EQ(api().init(), 0);
 
-    std::string pdf =
-        "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n"
-        "<< /Type /Pages /Kids [] /Count 0 >>\nendobj\ntrailer\n<< /Root 1 0 R >>\n%%EOF\n";
+    std::string pdf = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n2 0 obj\n"
+                      "<< /Type /Pages /Kids [] /Count 0 >>\nendobj\ntrailer\n<< /Root 1 0 R >>\n%%EOF\n";
     fs::path plainPdf = file("plain.pdf", pdf);
     fs::path lockedPdf = dir_ / "files" / "locked.pdf";
     // qpdf answers 3 when it wrote the file after repairing it (this one has no xref table).
-    const int qpdf =
-        runTool({"qpdf", "--encrypt", "user", "owner", "256", "--", plainPdf.string(), lockedPdf.string()});
+    const int qpdf = runTool({"qpdf", "--encrypt", "user", "owner", "256", "--", plainPdf.string(), lockedPdf.string()});
     ASSERT_TRUE(qpdf == 0 || qpdf == 3) << qpdf;
 
     std::string pac(100, '\0');
