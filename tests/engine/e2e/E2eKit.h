@@ -14,7 +14,6 @@
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -164,11 +163,10 @@ inline fs::path layOutWorkDir(const std::string& prefix) {
 // after it.
 class WorkDir : public ::testing::Test {
 protected:
-    explicit WorkDir(std::string prefix) : prefix_(std::move(prefix)) {}
     void SetUp() override {
         ASSERT_NE(engine().handle, nullptr) << dlerror();
         old_ = fs::current_path();
-        dir_ = layOutWorkDir(prefix_);
+        dir_ = layOutWorkDir("kiv-");
         fs::current_path(dir_);
     }
     void TearDown() override {
@@ -177,7 +175,6 @@ protected:
         fs::remove_all(dir_);
     }
 
-    std::string prefix_;
     fs::path dir_, old_;
 };
 
@@ -185,7 +182,6 @@ protected:
 // The engine as shipped, started: the real matcher, its definitions and 7za.
 class ShippedEngine : public WorkDir {
 protected:
-    using WorkDir::WorkDir;
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(WorkDir::SetUp());
         fs::copy_file(KIV_QRIXLIB, "libQrixLib.so", fs::copy_options::overwrite_existing);

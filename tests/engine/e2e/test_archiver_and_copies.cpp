@@ -17,7 +17,6 @@ using namespace e2e;
 
 class Host : public WorkDir {
 protected:
-    Host() : WorkDir("kiv-host-") {}
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(WorkDir::SetUp());
         fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");

@@ -50,8 +50,6 @@ bool waitingReaderIn(pid_t pid, const struct stat& fifo) {
 
 class CheckedFile : public e2e::ShippedEngine {
 protected:
-    CheckedFile() : ShippedEngine("kiv-checked-") {}
-
     std::string scan(const fs::path& p) { return e2e::scanJson(p); }
     // Places a copy of source at files/<name> (directories made as needed).
     fs::path place(const std::string& source, const fs::path& name) {

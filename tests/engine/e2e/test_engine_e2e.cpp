@@ -87,8 +87,6 @@ void expectResultObject(const std::string& json) {
 // A working directory laid out like run/, entered for the test.
 class Engine : public e2e::WorkDir {
 protected:
-    Engine() : WorkDir("kiv-e2e-") {}
-
     // Scans path; answers the JSON, or "" with *rc set when the scan failed.
     std::string scan(const std::string& path, int* rc = nullptr) {
         uint32_t status = 0;

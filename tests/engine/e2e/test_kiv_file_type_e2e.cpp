@@ -81,8 +81,6 @@ std::string upper(std::string s) {
 // A working directory laid out like run/ (stand-in matcher), entered for the test.
 class KivFileType : public e2e::WorkDir {
 protected:
-    KivFileType() : WorkDir("kiv-kft-") {}
-
     // kivFileType's JSON, or "" with *rc set when it failed (and then *json must be NULL).
     std::string kft(const fs::path& path, const char* extension, int* rc = nullptr) {
         char* json = reinterpret_cast<char*>(0x1);

@@ -28,10 +28,7 @@ std::string volume(const char* sigVersion) {
     return at(1024, head + std::string(28, '\0') + std::string("\0\0\x10\0", 4), 4096);
 }
 
-class TextAnswers : public ShippedEngine {
-protected:
-    TextAnswers() : ShippedEngine("kiv-text-") {}
-};
+using TextAnswers = ShippedEngine;
 
 }  // namespace
 
