@@ -21,16 +21,14 @@ TEST(CommonUtils, SearchInBinary) {
 }
 
 TEST(CommonUtils, PathQuotingAndNoShell) {
-    std::string p = "/tmp/a b(1)/";
-    CommonUtils::replaceSpaceInPath(p);
-    EXPECT_EQ(p, "/tmp/a\" \"b\\(1\\)/");
-    std::string q = "x\t \ny{z}[0]";
-    CommonUtils::replaceSpaceInPath(q);
-    EXPECT_EQ(q, "x\"\t \n\"y\\{z\\}\\[0\\]");
+    auto quoted = [](std::string p) {
+        CommonUtils::replaceSpaceInPath(p);
+        return p;
+    };
+    EXPECT_EQ(quoted("/tmp/a b(1)/"), "/tmp/a\" \"b\\(1\\)/");
+    EXPECT_EQ(quoted("x\t \ny{z}[0]"), "x\"\t \n\"y\\{z\\}\\[0\\]");
     // A very long blank run must not exhaust the stack.
-    std::string blanks = "a" + std::string(200000, ' ') + "b";
-    CommonUtils::replaceSpaceInPath(blanks);
-    EXPECT_EQ(blanks.size(), 200004u);
+    EXPECT_EQ(quoted("a" + std::string(200000, ' ') + "b").size(), 200004u);
     // Arguments reach the program byte for byte; nothing is read as shell syntax.
     std::string hostile = "/tmp/x'$(touch pwned);`id`\n\"y";
     EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"printf", "%s", hostile}), hostile);
