@@ -106,18 +106,16 @@ WindowReader::WindowReader(const ByteSource& src, size_t window, uint64_t end)
 const uint8_t* WindowReader::refill(uint64_t off, size_t n, size_t& got) {
     if (off >= end_ || n == 0) {
         got = 0;
-        buf_[have_] = 0;
-        return buf_.data() + have_;
+        return buf_.data() + have_;  // the zero byte
     }
     const uint64_t avail = end_ - off;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(n, avail));
-    if (!(off >= start_ && off - start_ <= have_ && want <= have_ - (off - start_))) {
+    size_t keep = 0;
+    const uint8_t* kept = held(off, keep);
+    if (want > keep) {
         // A whole window from off, or more for a record that is larger. The bytes held from
         // off on stay; only the rest is read.
         const size_t fill = static_cast<size_t>(std::min<uint64_t>(std::max(window_, want), avail));
-        const bool inside = off >= start_ && off - start_ <= have_;
-        const size_t keep = inside ? have_ - static_cast<size_t>(off - start_) : 0;
-        const uint8_t* kept = buf_.data() + (inside ? off - start_ : 0);
         if (buf_.size() < fill + 1) {
             std::vector<uint8_t> bigger(fill + 1);
             std::memcpy(bigger.data(), kept, keep);

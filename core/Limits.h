@@ -16,15 +16,6 @@ constexpr size_t kReadWindow = 64 * 1024;
 // Output kept from an outside program (7za extracting one member).
 constexpr size_t kCommandOutputCap = 16 * 1024 * 1024;
 
-// Matcher: header bytes scored against byte patterns.
-constexpr size_t kQrixHeaderBytes = 2048;
-// Matcher: files above this are searched for strings in their head and tail only.
-constexpr uint64_t kQrixWholeFileLimit = 10 * 1024 * 1024;
-// Matcher: head and tail windows for large files.
-constexpr uint64_t kQrixWindow = 5 * 1024 * 1024;
-// Matcher: bytes of the file read at a time by the string search.
-constexpr size_t kQrixSearchChunk = 256 * 1024;
-
 }  // namespace kiv::limits
 
 // Configuration (ini settings readers, schema JSON).
@@ -127,6 +118,14 @@ constexpr uint64_t kQrixPackMax = 64 * 1024 * 1024;
 constexpr size_t kQrixTextMax = 4095;
 // Longest TYPE or EXT text the compiler accepts, so that a 1024-byte buffer still holds one.
 constexpr size_t kQrixDefTextMax = 1023;
+// Header bytes scored against byte patterns.
+constexpr size_t kQrixHeaderBytes = 2048;
+// Files above this are searched for strings in their head and tail only.
+constexpr uint64_t kQrixWholeFileLimit = 10 * 1024 * 1024;
+// Head and tail windows for large files.
+constexpr uint64_t kQrixWindow = 5 * 1024 * 1024;
+// Bytes of the file read at a time by the string search.
+constexpr size_t kQrixSearchChunk = 256 * 1024;
 }  // namespace kiv::limits
 
 // Engine-level detectors (OpenDocument, Office Open XML, PDF, post-rule probes).

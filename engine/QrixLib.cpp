@@ -71,6 +71,14 @@ private:
     bool held_ = false;
 };
 
+// Removes path only while it still names the file of that identity: another engine may have
+// put its own copy under the name since. The caller holds the directory lock.
+void unlinkIfSameFile(const std::string& path, const struct stat& file) {
+    struct stat now;
+    if (::lstat(path.c_str(), &now) == 0 && now.st_dev == file.st_dev && now.st_ino == file.st_ino)
+        ::unlink(path.c_str());
+}
+
 // "lib.<slot>", or "lib.<slot>." and mkostemp's six letters or digits: the names of copies.
 bool isCopyName(const char* name) {
     if (std::strncmp(name, "lib.", 4) != 0) return false;
@@ -164,10 +172,9 @@ void qrix::removeCopiesOfEndedHosts() {
         const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         // Where the file system refuses locks, every copy looks held and stays.
-        struct stat st, now;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-            ::lstat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
-            ::unlink(path.c_str());
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlinkIfSameFile(path, st);
         ::close(fd);
     }
     ::closedir(d);
@@ -175,12 +182,9 @@ void qrix::removeCopiesOfEndedHosts() {
 
 void qrix::release() {
     if (published_ && owner_ == ::getpid()) {
-        // Only the file this loader wrote: another engine in the same directory may have put its
-        // own copy under the name since, and a forked child must leave its parent's copies.
+        // Only the file this loader wrote; a forked child must leave its parent's copies.
         DirLock lock(dir_);
-        struct stat now;
-        if (::lstat(fullPath_.c_str(), &now) == 0 && now.st_dev == written_.st_dev && now.st_ino == written_.st_ino)
-            ::unlink(fullPath_.c_str());
+        unlinkIfSameFile(fullPath_, written_);
     }
     published_ = false;
     if (lockFd_ >= 0) ::close(lockFd_);

@@ -56,10 +56,7 @@ def many_hosts(build, hosts, files):
     return wait_all([launch(build, ["-j", "1", "--"] + files[i::hosts]) for i in range(hosts)], start)
 
 
-def file_command(magic_db, files, work):
-    listing = os.path.join(work, "file.list")
-    with open(listing, "w") as f:
-        f.write("".join(p + "\n" for p in files))
+def file_command(magic_db, listing):
     start = time.perf_counter()
     subprocess.run(["file", "-b", "-m", magic_db, "-f", listing], stdout=subprocess.DEVNULL, check=True)
     return time.perf_counter() - start
@@ -130,7 +127,7 @@ def hosts_table(builds, sets, threads, scans, repeat, magic_db, bench_libmagic):
                     runs[b.name]["1"].append(one_host(b, 1, scan_list))
                     runs[b.name]["N"].append(one_host(b, threads, scan_list))
                     runs[b.name]["hosts"].append(many_hosts(b, threads, scan_list))
-                file_seconds.append(file_command(magic_db, scan_list, work))
+                file_seconds.append(file_command(magic_db, listing))
                 alone["1"].append(libmagic_list(bench_libmagic, magic_db, listing, 1))
                 alone["N"].append(libmagic_list(bench_libmagic, magic_db, listing, threads))
             file_rate = len(scan_list) / statistics.median(file_seconds)
@@ -170,10 +167,7 @@ def libmagic_alone(bench_libmagic, magic_db, tree, threads):
         for d, _, names in os.walk(tree):
             listing.write("".join(os.path.join(d, n) + "\n" for n in names if os.path.isfile(os.path.join(d, n))))
         listing.flush()
-        start = time.perf_counter()
-        p = subprocess.Popen([bench_libmagic, "--mime", "--threads", str(threads), magic_db, listing.name],
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return wait_all([p], start)
+        return libmagic_list(bench_libmagic, magic_db, listing.name, threads)
 
 
 def tree_table(builds, tree, threads, bench_libmagic, magic_db):

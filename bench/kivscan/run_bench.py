@@ -178,11 +178,7 @@ def main(argv):
             return run
 
         def file_command(subset, path):
-            def run():
-                start = time.perf_counter()
-                subprocess.run(["file", "-b", "-m", mgc, "-f", path], stdout=subprocess.DEVNULL, check=True)
-                return len(subset), time.perf_counter() - start
-            return run
+            return lambda: (len(subset), hosts.file_command(mgc, path))
 
         if len(builds) > 1:
             hosts.differential(builds, files)

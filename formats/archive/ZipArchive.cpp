@@ -28,19 +28,19 @@ uint64_t ZipArchive::findEndCentralDirFromTop(const ByteSource& src, uint64_t si
     // Headers are read through one window: a run of empty members costs one read per
     // window, not two per member. Bytes past the end read as zeros, as with single reads.
     kiv::WindowReader in(src);
-    uint8_t b[centralDirHeaderLen];
+    uint8_t b[zip::kCentralHeaderLen];
     uint64_t pos = 0;
     for (uint32_t records = 0; pos < size; ++records) {
         if (records >= kiv::limits::kZipForwardWalkMaxRecords) return notFound;
         const uint32_t sig = in.readZ(pos, b, sizeof b) >= 4 ? getLE32(b) : 0;
         if (sig == zip::kLocalHeaderSig) {
-            LocalFileHeader h;
+            zip::LocalFileHeader h;
             h.parse(b);
-            pos += uint64_t{localHeaderLen} + h.fileNameLength + h.extraFieldLength + h.compressedSize;
+            pos += uint64_t{zip::kLocalHeaderLen} + h.fileNameLength + h.extraFieldLength + h.compressedSize;
         } else if (sig == zip::kCentralHeaderSig) {
-            CentralDirFileHeader h;
+            zip::CentralDirFileHeader h;
             h.parse(b);
-            pos += uint64_t{centralDirHeaderLen} + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
+            pos += uint64_t{zip::kCentralHeaderLen} + h.fileNameLength + h.extraFieldLength + h.fileCommentLength;
         } else if (sig == zip::kEndRecordSig) {
             return pos;
         } else {
@@ -173,8 +173,7 @@ std::string probeArchiver() {
     if (WIFSIGNALED(status)) return "7za was killed by signal " + std::to_string(WTERMSIG(status));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "7za exited with status " + std::to_string(WEXITSTATUS(status));
-    const char* data = kProbeData;
-    if (std::search(out.begin(), out.end(), data, data + sizeof kProbeData - 1) == out.end())
+    if (kiv::findBytes(out.data(), out.size(), kProbeData, sizeof kProbeData - 1) == SIZE_MAX)
         return "7za did not extract its test member";
     return "";
 }

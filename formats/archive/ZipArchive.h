@@ -12,16 +12,8 @@
 
 class ZipArchive {
 public:
-    // The record layout is the ZIP module's (ZipFormat.h); these are its names here.
-    static constexpr const unsigned char (&endCentralDirSig)[4] = kiv::zip::kEndRecordBytes;         // "PK" 05 06
-    static constexpr const unsigned char (&localFileHeaderSig)[4] = kiv::zip::kLocalHeaderBytes;     // "PK" 03 04
-    static constexpr const unsigned char (&centralDirHeaderSig)[4] = kiv::zip::kCentralHeaderBytes;  // "PK" 01 02
-    static constexpr uint16_t localHeaderLen = kiv::zip::kLocalHeaderLen;
-    static constexpr uint16_t centralDirHeaderLen = kiv::zip::kCentralHeaderLen;
-    // Offset answer meaning "no record".
+    // Offset answer meaning "no record"; the record layout itself is in ZipFormat.h.
     static constexpr uint64_t notFound = kiv::zip::kNotFound;
-    using LocalFileHeader = kiv::zip::LocalFileHeader;
-    using CentralDirFileHeader = kiv::zip::CentralDirFileHeader;
 
     // What 7za prints for one member ("e -so -p -i!member -- FILE", FILE naming src's open
     // file, never its path: 7za would expand wildcards in a path), appended to out; the

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <string_view>
 #include <vector>
 
 #include "core/ByteUtils.h"
@@ -269,17 +270,15 @@ int OLEFTAUtil::isMPP(CFStorage& root) {
     constexpr char kProject[] = "project";
     const CFStreamSource bytes(s);
     kiv::WindowReader in(bytes);
-    std::vector<char> lower;
     bool read = false, microsoft = false, project = false;
     in.walk(32, 32 + length, sizeof kMicrosoft - 2, kiv::WindowReader::npos,
             [&](const uint8_t* text, size_t got, uint64_t) {
                 read = true;
                 const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(text, 0, got));
                 const size_t n = zero ? static_cast<size_t>(zero - text) : got;
-                lower.resize(n);
-                for (size_t i = 0; i < n; ++i) lower[i] = kiv::asciiToLower(text[i]);
-                microsoft = microsoft || kiv::findBytes(lower.data(), n, kMicrosoft, sizeof kMicrosoft - 1) != SIZE_MAX;
-                project = project || kiv::findBytes(lower.data(), n, kProject, sizeof kProject - 1) != SIZE_MAX;
+                const std::string_view upToZero(reinterpret_cast<const char*>(text), n);
+                microsoft = microsoft || kiv::containsIgnoringAsciiCase(upToZero, kMicrosoft);
+                project = project || kiv::containsIgnoringAsciiCase(upToZero, kProject);
                 return zero == nullptr && !(microsoft && project);
             });
     if (!read) return OLE_DAMAGED;

@@ -187,6 +187,12 @@ void HTMLReader::held(uint64_t keepFrom) {
     if (winEnd_ == size_ - 1) ++winEnd_;  // the text's own NUL
 }
 
+void HTMLReader::endTextAtWindow() {
+    readFailed_ = true;
+    size_ = winEnd_ + 1;
+    ++winEnd_;
+}
+
 void HTMLReader::beforeRead(uint64_t keepFrom) {
     flushTags();
     for (QuoteScan* scan : {&quoteGt_, &quotePiEnd_}) {
@@ -210,12 +216,8 @@ bool HTMLReader::extend(uint64_t keepFrom) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(capacity_, textEnd - keepFrom));
     size_t got = 0;
     in_->view(keepFrom, want, got);
-    // The text ends where the source stopped giving bytes; the walk answers false.
-    if (got != want) {
-        readFailed_ = true;
-        size_ = keepFrom + got + 1;
-    }
     held(keepFrom);
+    if (got != want) endTextAtWindow();
     return true;
 }
 
@@ -227,12 +229,7 @@ uint64_t HTMLReader::findOn(uint64_t pos, uint64_t keepFrom, const kiv::Needle& 
     const uint64_t from = std::max(pos, winEnd_ - std::min<uint64_t>(winEnd_, needle.size - 1));
     const uint64_t found = in_->find(needle, from, size_ - 1, keepFrom);
     held(keepFrom);
-    if (found == kiv::WindowReader::npos && winEnd_ < size_) {
-        // The source stopped giving bytes before the text's end.
-        readFailed_ = true;
-        size_ = winEnd_ + 1;
-        ++winEnd_;
-    }
+    if (found == kiv::WindowReader::npos && winEnd_ < size_) endTextAtWindow();
     return found == kiv::WindowReader::npos ? kNotFound : found;
 }
 

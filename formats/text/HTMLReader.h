@@ -129,6 +129,9 @@ private:
     void beforeRead(uint64_t keepFrom);
     // Takes the window's bytes from keepFrom on as the resident text.
     void held(uint64_t keepFrom);
+    // The source stopped giving bytes: the text ends with the resident ones, and the walk
+    // answers false.
+    void endTextAtWindow();
     // Makes the n bytes from pos resident, or as many as the text holds.
     void reach(uint64_t pos, uint64_t n) {
         while (winEnd_ - pos < n && winEnd_ < size_ && extend(pos)) {

@@ -1,21 +1,13 @@
 // CommonUtils: byte search, outside programs without a shell, line reading and the result
 // JSON's values.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "engine/CommonUtils.h"
-
-namespace {
-std::string tempPath(const char* name) {
-    return std::string(::testing::TempDir()) + name + "-" + std::to_string(::getpid());
-}
-}  // namespace
 
 TEST(CommonUtils, SearchInBinary) {
     EXPECT_EQ(CommonUtils::searchInBinary("aaab", 4, "aab", 3), 1);
@@ -29,16 +21,14 @@ TEST(CommonUtils, SearchInBinary) {
 }
 
 TEST(CommonUtils, PathQuotingAndNoShell) {
-    std::string p = "/tmp/a b(1)/";
-    CommonUtils::replaceSpaceInPath(p);
-    EXPECT_EQ(p, "/tmp/a\" \"b\\(1\\)/");
-    std::string q = "x\t \ny{z}[0]";
-    CommonUtils::replaceSpaceInPath(q);
-    EXPECT_EQ(q, "x\"\t \n\"y\\{z\\}\\[0\\]");
+    auto quoted = [](std::string p) {
+        CommonUtils::replaceSpaceInPath(p);
+        return p;
+    };
+    EXPECT_EQ(quoted("/tmp/a b(1)/"), "/tmp/a\" \"b\\(1\\)/");
+    EXPECT_EQ(quoted("x\t \ny{z}[0]"), "x\"\t \n\"y\\{z\\}\\[0\\]");
     // A very long blank run must not exhaust the stack.
-    std::string blanks = "a" + std::string(200000, ' ') + "b";
-    CommonUtils::replaceSpaceInPath(blanks);
-    EXPECT_EQ(blanks.size(), 200004u);
+    EXPECT_EQ(quoted("a" + std::string(200000, ' ') + "b").size(), 200004u);
     // Arguments reach the program byte for byte; nothing is read as shell syntax.
     std::string hostile = "/tmp/x'$(touch pwned);`id`\n\"y";
     EXPECT_EQ(CommonUtils::executeCommandAndGetOutput({"printf", "%s", hostile}), hostile);
@@ -65,7 +55,7 @@ TEST(CommonUtils, CommandOutputKeepsEveryByte) {
 
 TEST(CommonUtils, CommandOutputIsCappedAndEndlessOutputStops) {
     // A 200 KiB file with NULs and every byte value comes back byte for byte.
-    std::string path = tempPath("kiv-core-binary");
+    std::string path = ::testing::TempDir() + "kiv-core-binary-" + std::to_string(::getpid());
     std::string bytes;
     for (size_t i = 0; i < 200 * 1024; ++i) bytes += static_cast<char>((i * 131) % 256);
     { std::ofstream(path, std::ios::binary) << bytes; }

@@ -1,7 +1,9 @@
 // Post-rules of the generic stage: a mapped result and a crafted file in, the corrected
 // result out.
+#include <random>
 #include <stdexcept>
 
+#include "engine/Families.h"
 #include "engine/PostRules.h"
 #include "tests/core/CoreTestKit.h"
 #include "tests/formats/archive/ArchiveTestKit.h"
@@ -150,4 +152,40 @@ TEST(PostRules, AFailingReadLeavesTheMappedResultWhole) {
     EXPECT_THROW(adjustFileTypeDetection(src, typeId, mime, extensions, description, encrypted), std::runtime_error);
     EXPECT_EQ(typeId + mime + extensions + description, "dataapplication/x-foozipFoo");
     EXPECT_FALSE(encrypted);
+}
+
+// Every probe of the cascade and the post-rules on truncated and random input: none may read
+// out of bounds or fail, whatever the bytes.
+TEST(Probes, TruncatedAndRandomInputNeverReadOutOfBounds) {
+    buildSignatureTables();
+    ByteBuilder tnef;
+    tnef.le32(0, 0x223E9F78).le16(4, 0x0001).u8(6, 0x01).le32(7, 0x00089006).le32(11, 4).le32(15, 0x00010000).pad(64);
+    std::vector<Bytes> seeds = {tnef.b, cfbWith(std::string("\xEC\xA5\xC1\x00", 4)), bytes("{\\rtf1}"),
+                                bytes("%PDF-1.7\n/AIMetaData"), ftyp("isom")};
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200; ++i) {
+        Bytes b(rng() % 2048);
+        for (uint8_t& x : b) x = static_cast<uint8_t>(rng());
+        seeds.push_back(b);
+    }
+    for (const Bytes& seed : seeds) {
+        for (size_t len = 0; len <= std::min<size_t>(seed.size(), 64); ++len) {
+            kiv::MemoryByteSource src(Bytes(seed.begin(), seed.begin() + static_cast<long>(len)));
+            Result r;
+            isRTF(src);
+            isTNEF(src);
+            isATR(src);
+            isJAR(src);
+            isDMG(src);
+            isISO(src);
+            detemineSVGorRDForHTML(src);
+            determineMediaContainerType(src);
+            classifyPDFType(src);
+            findMagicSignatureFallback(src, r.typeId, r.mime, r.description, r.extensions);
+            // Package probes stop before any member read: in-memory bytes have no path.
+            isOpenOfficeDocument(src);
+            isMSOffice2007Document(src);
+            classifyOfficeFileType(src);
+        }
+    }
 }

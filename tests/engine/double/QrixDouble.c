@@ -5,10 +5,9 @@
  *   analyze=0           Qrix_Analyze fails
  *   hit=P<TAB>TYPE<TAB>EXT   one hit per line, in rank order (rank 1 first)
  * Every successful submission appends "<file name of this copy><TAB><path><TAB><thread id>\n"
- * to "qrix-double.log", so a test can see which slot's copy served which scan on which thread;
- * a submission that finds another one under way in the same copy logs "overlap" instead. While
- * the file "hold-lib.N" exists, the copy of slot N then waits before it answers: a test holds
- * slots busy for as long as it needs them, whatever the machine's load.
+ * to "qrix-double.log" ("overlap\n" when another is under way in the same copy), so a test sees
+ * which slot's copy served which scan on which thread. While "hold-lib.N" exists, the copy of
+ * slot N waits before it answers: a test holds slots busy for as long as it needs them.
  * The package "QrixDefs.QXD" counts one definition per non-empty line. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -84,13 +83,10 @@ static int submitting;
 EXPORT int Qrix_SubmitFileA(char* path) {
     hitCount = 0;
     if (controlSays("submit=0")) return 0;
-    int overlap = __atomic_exchange_n(&submitting, 1, __ATOMIC_SEQ_CST);
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (!overlap) __atomic_store_n(&submitting, 0, __ATOMIC_SEQ_CST);
-        return 0;
-    }
+    if (fd < 0) return 0;
     close(fd);
+    int overlap = __atomic_exchange_n(&submitting, 1, __ATOMIC_SEQ_CST);
     Dl_info info;
     const char* self = "?";
     if (dladdr((void*)&Qrix_SubmitFileA, &info) && info.dli_fname) {

@@ -14,7 +14,6 @@
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -160,21 +159,15 @@ inline fs::path layOutWorkDir(const std::string& prefix) {
     return dir;
 }
 
-#ifdef KIV_QRIXLIB
-// The engine as shipped: a working directory laid out like run/ with the real matcher, its
-// definitions and 7za, entered, and the engine started, for each test.
-class ShippedEngine : public ::testing::Test {
+// A fresh working directory laid out like run/, entered for each test; the engine is stopped
+// after it.
+class WorkDir : public ::testing::Test {
 protected:
-    explicit ShippedEngine(std::string prefix) : prefix_(std::move(prefix)) {}
     void SetUp() override {
         ASSERT_NE(engine().handle, nullptr) << dlerror();
         old_ = fs::current_path();
-        dir_ = layOutWorkDir(prefix_);
-        fs::copy_file(KIV_QRIXLIB, dir_ / "libQrixLib.so", fs::copy_options::overwrite_existing);
-        fs::copy_file(KIV_QRIXDEFS, dir_ / "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
-        fs::copy_file(KIV_7ZA_BINARY, dir_ / "7za");
+        dir_ = layOutWorkDir("kiv-");
         fs::current_path(dir_);
-        ASSERT_EQ(engine().init(), 0);
     }
     void TearDown() override {
         engine().deinit();
@@ -182,8 +175,20 @@ protected:
         fs::remove_all(dir_);
     }
 
-    std::string prefix_;
     fs::path dir_, old_;
+};
+
+#ifdef KIV_QRIXLIB
+// The engine as shipped, started: the real matcher, its definitions and 7za.
+class ShippedEngine : public WorkDir {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(WorkDir::SetUp());
+        fs::copy_file(KIV_QRIXLIB, "libQrixLib.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(KIV_QRIXDEFS, "database/qrix/QrixDefs.QXD", fs::copy_options::overwrite_existing);
+        fs::copy_file(KIV_7ZA_BINARY, "7za");
+        ASSERT_EQ(engine().init(), 0);
+    }
 };
 #endif
 

@@ -4,35 +4,23 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <optional>
 #include <random>
 
 #include "tests/engine/e2e/E2eKit.h"
 
-namespace fs = std::filesystem;
-
 #ifdef KIV_KIVSCAN
 namespace {
 
-using e2e::HostRun;
-using e2e::lines;
+using namespace e2e;
 
-class Host : public ::testing::Test {
+class Host : public WorkDir {
 protected:
     void SetUp() override {
-        old_ = fs::current_path();
-        dir_ = e2e::layOutWorkDir("kiv-host-");
-        fs::create_symlink(KIV_ENGINE_PATH, dir_ / "kiv_engine.so");
-        fs::current_path(dir_);
+        ASSERT_NO_FATAL_FAILURE(WorkDir::SetUp());
+        fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");
     }
-    void TearDown() override {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
-    fs::path dir_, old_;
 };
 
 }  // namespace
@@ -44,32 +32,30 @@ TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
     ASSERT_NE(std::string(KIV_7ZA_BINARY), "");
     const fs::path files = dir_ / "files";
     fs::create_directories(files / "_rels");
-    e2e::writeFile(files / "[Content_Types].xml", "<Types/>");
-    e2e::writeFile(files / "_rels/.rels", "<Relationships/>");
-    ASSERT_EQ(e2e::runTool({"sh", "-c", "cd files && zip -q -P pw locked.docx '[Content_Types].xml' _rels/.rels"}), 0);
+    writeFile(files / "[Content_Types].xml", "<Types/>");
+    writeFile(files / "_rels/.rels", "<Relationships/>");
+    ASSERT_EQ(runTool({"sh", "-c", "cd files && zip -q -P pw locked.docx '[Content_Types].xml' _rels/.rels"}), 0);
     const std::string locked = (files / "locked.docx").string();
-    e2e::writeFile(files / "note.txt", "plain text\n");
+    writeFile(files / "note.txt", "plain text\n");
     const std::vector<std::string> args = {
         locked, std::string(KIV_SOURCE_DIR) + "/tests/engine/detectors/fixtures/real/writer.docx",
         (files / "note.txt").string()};
 
     fs::copy_file(KIV_7ZA_BINARY, "7za");
-    const HostRun good = e2e::runKivscan(dir_, args);
+    const HostRun good = runKivscan(dir_, args);
     ASSERT_EQ(good.status, 0) << good.err;
     EXPECT_EQ(good.err, "");
     const std::vector<std::string> answers = lines(good.out);
     ASSERT_EQ(answers.size(), 3u);
-    EXPECT_EQ(e2e::jsonValue(answers[0].substr(answers[0].find('\t') + 1), "typeID"), "ZIP-ENCRYPTED");
+    EXPECT_EQ(jsonValue(answers[0].substr(answers[0].find('\t') + 1), "typeID"), "ZIP-ENCRYPTED");
 
-    const std::string real = e2e::readAll(KIV_7ZA_BINARY);
-    std::string otherMachine = real;
-    otherMachine.replace(18, 2, "\xB7\0", 2);  // e_machine: AArch64
+    const std::string real = readAll(KIV_7ZA_BINARY);
     // What 7za holds (none: no 7za at all), and the reason given ("" where the kernel decides).
     const std::pair<std::optional<std::string>, std::string> broken[] = {
         {std::nullopt, "7za is missing"},
         {"", "7za could not be started"},
         {real.substr(0, 4096), ""},
-        {otherMachine, ""},
+        {std::string(real).replace(18, 2, "\xB7\0", 2), ""},  // e_machine: AArch64
         {"#!/nonexistent/sh\n", "7za could not be started"},
         {"#!/bin/sh\nexit 0\n", "7za did not extract its test member"},
         {"#!/bin/sh\nexit 2\n", "7za exited with status 2"},
@@ -77,21 +63,17 @@ TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
     for (const auto& [bytes, reason] : broken) {
         fs::remove("7za");
         if (bytes) {
-            e2e::writeFile("7za", *bytes);
+            writeFile("7za", *bytes);
             ::chmod("7za", 0755);
         }
-        const HostRun r = e2e::runKivscan(dir_, args);
+        const HostRun r = runKivscan(dir_, args);
         EXPECT_EQ(r.status, 1) << reason;
         const std::vector<std::string> err = lines(r.err);
         ASSERT_EQ(err.size(), 2u) << r.err;
-        EXPECT_NE(err[0].find(bytes ? "warning: " + dir_.string() + "/7za does not run (" + reason
-                                    : "warning: 7za is missing from"),
-                  std::string::npos)
-            << err[0];
-        EXPECT_EQ(
-            err[1].rfind("kivscan: " + locked + ": scan failed: a member only 7za can read was needed: " + reason, 0),
-            0u)
-            << err[1];
+        const std::string warning = bytes ? dir_.string() + "/7za does not run (" + reason : "7za is missing from";
+        EXPECT_NE(err[0].find("warning: " + warning), std::string::npos) << err[0];
+        const std::string failed = "kivscan: " + locked + ": scan failed: a member only 7za can read was needed: ";
+        EXPECT_EQ(err[1].rfind(failed + reason, 0), 0u) << err[1];
         EXPECT_EQ(lines(r.out), std::vector<std::string>(answers.begin() + 1, answers.end())) << reason;
     }
 }
@@ -100,30 +82,30 @@ TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
 // end: a living host's copies are never taken from it, and once the next host has started and
 // stopped, nothing is left of the killed ones.
 TEST_F(Host, KilledHostsLeaveNoMatcherCopies) {
-    const std::string f = (dir_ / "files" / "data.bin").string();
-    e2e::writeFile(f, std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
+    const std::string f = (dir_ / "files/data.bin").string();
+    writeFile(f, std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
     const std::vector<std::string> args = {"-j", "2", f, f, f, f};
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     for (int round = 0; round < 10; ++round) {
-        const pid_t survivor = e2e::startKivscan(dir_, args, "survivor");
+        const pid_t survivor = startKivscan(dir_, args, "survivor");
         for (int k = 0; k < 4; ++k) {
-            const pid_t victim = e2e::startKivscan(dir_, args, "victim");
+            const pid_t victim = startKivscan(dir_, args, "victim");
             ::usleep(random() % 40000);
             ::kill(victim, SIGKILL);
             int st = 0;
             ::waitpid(victim, &st, 0);
-            e2e::collectKivscan(st, dir_, "victim");
+            collectKivscan(st, dir_, "victim");
         }
         int st = 0;
         ::waitpid(survivor, &st, 0);
-        const HostRun r = e2e::collectKivscan(st, dir_, "survivor");
+        const HostRun r = collectKivscan(st, dir_, "survivor");
         ASSERT_EQ(r.status, 0) << "seed " << seed << "\n" << r.err;
         ASSERT_EQ(lines(r.out).size(), 4u);
     }
-    const HostRun last = e2e::runKivscan(dir_, {f});
+    const HostRun last = runKivscan(dir_, {f});
     EXPECT_EQ(last.status, 0) << last.err;
-    EXPECT_EQ(e2e::copiesIn(dir_), std::vector<std::string>{}) << "seed " << seed;
+    EXPECT_EQ(copiesIn(dir_), std::vector<std::string>{}) << "seed " << seed;
 }
 
 // kivscan names why a file was not scanned. The file that vanishes is held in the matcher
@@ -131,16 +113,16 @@ TEST_F(Host, KilledHostsLeaveNoMatcherCopies) {
 TEST_F(Host, HostNamesWhyAFileWasNotScanned) {
     const fs::path fifo = dir_ / "files" / "fifo", going = dir_ / "files" / "going.bin";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    e2e::writeFile(going, std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
-    e2e::writeFile("qrix-double.ctl", "analyze=0\n");
-    e2e::writeFile("hold-lib.0", "");
-    const pid_t pid = e2e::startKivscan(dir_, {fifo.string(), going.string()}, "reasons");
-    while (e2e::readAll("qrix-double.log").empty()) ::usleep(1000);
+    writeFile(going, std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
+    writeFile("qrix-double.ctl", "analyze=0\n");
+    writeFile("hold-lib.0", "");
+    const pid_t pid = startKivscan(dir_, {fifo.string(), going.string()}, "reasons");
+    while (readAll("qrix-double.log").empty()) ::usleep(1000);
     fs::remove(going);
     fs::remove("hold-lib.0");
     int st = 0;
     ::waitpid(pid, &st, 0);
-    const HostRun r = e2e::collectKivscan(st, dir_, "reasons");
+    const HostRun r = collectKivscan(st, dir_, "reasons");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(lines(r.err), (std::vector<std::string>{
                                 "kivscan: warning: 7za is missing from " + dir_.string() +

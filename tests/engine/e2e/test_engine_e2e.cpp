@@ -71,16 +71,7 @@ Api& api() {
     return a;
 }
 
-using e2e::collectKivscan;
-using e2e::copiesIn;
-using e2e::HostRun;
-using e2e::jsonValue;
-using e2e::lines;
-using e2e::readAll;
-using e2e::runKivscan;
-using e2e::runTool;
-using e2e::startKivscan;
-using e2e::writeFile;
+using namespace e2e;
 
 void expectResultObject(const std::string& json) {
     rapidjson::Document d;
@@ -94,20 +85,8 @@ void expectResultObject(const std::string& json) {
 }
 
 // A working directory laid out like run/, entered for the test.
-class Engine : public ::testing::Test {
+class Engine : public e2e::WorkDir {
 protected:
-    void SetUp() override {
-        ASSERT_NE(api().handle, nullptr) << dlerror();
-        old_ = fs::current_path();
-        dir_ = e2e::layOutWorkDir("kiv-e2e-");
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        api().deinit();
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
-
     // Scans path; answers the JSON, or "" with *rc set when the scan failed.
     std::string scan(const std::string& path, int* rc = nullptr) {
         uint32_t status = 0;
@@ -144,8 +123,6 @@ protected:
                 file("e.html", "<!DOCTYPE html><html><head><title>t</title></head><body>x</body></html>\n"),
                 file("f.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + std::string(40, '\0'))};
     }
-
-    fs::path dir_, old_;
 };
 
 }  // namespace
@@ -321,42 +298,24 @@ TEST_F(Engine, InformationQueries) {
     EXPECT_EQ(groups, nullptr);
 }
 
-namespace {
-
-// The matcher log in order: for each submission the copy (slot) that served it and the thread
-// that called; ("overlap", "") for a submission that met another in the same copy. Each copy
-// was loaded under its private name, "lib.<slot>." and a unique suffix.
-std::vector<std::pair<std::string, std::string>> matcherLog() {
-    std::vector<std::pair<std::string, std::string>> out;
-    for (const std::string& l : lines(readAll("qrix-double.log"))) {
-        const size_t tab = l.rfind('\t');
-        out.emplace_back(l.substr(0, std::min(l.find('.', 4), l.find('\t'))),
-                         tab == std::string::npos ? "" : l.substr(tab + 1));
-    }
-    return out;
-}
-
-// True when the thread is asleep on a futex inside the engine library's own data: a slot's
-// lock, the only lock a scan waits for before its answer.
-bool waitingOnAnEngineLock(pid_t tid) {
-    if (tid == 0) return false;
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
-    long number = -1;
-    std::string futex;
-    if (!(in >> number >> futex) || number != SYS_futex) return false;
-    Dl_info lock{}, engine{};
-    return dladdr(reinterpret_cast<void*>(std::stoull(futex, nullptr, 16)), &lock) != 0 &&
-           dladdr(reinterpret_cast<void*>(api().init), &engine) != 0 && lock.dli_fbase == engine.dli_fbase;
-}
-
-}  // namespace
-
+// Threads after init take their slots in turn and keep to them, and more scans than slots wait
+// for a slot instead of entering a busy copy. The matcher double logs the copy and the thread
+// of each submission, and holds slot N busy while hold-lib.N exists.
 TEST_F(Engine, EachThreadKeepsToOneSlotAndNoSlotServesTwoScansAtOnce) {
-    ASSERT_EQ(api().init(), 0);
+    constexpr int kSlots = kiv::limits::kScanSlots, kScans = 64;
+    // (copy, thread) a submission, the copy named by the slot of its private name
+    // "lib.<slot>.<suffix>"; ("overlap", "overlap") for one that met another in its copy.
+    auto matcherLog = [] {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const std::string& l : lines(readAll("qrix-double.log")))
+            out.emplace_back(l.substr(0, l.find('.', 4)), l.substr(l.rfind('\t') + 1));
+        return out;
+    };
     fs::path f = file("data.bin", std::string("\x01\x02\x03\x04 not claimed by any detector", 33));
-    // Threads after init take their slots in turn and keep to them: every scan of a thread
-    // goes to one copy, and no two threads share one.
-    for (int n : {1, 4, kiv::limits::kScanSlots}) {
+    // Every scan of a thread goes to one copy and no two threads share one: as many
+    // (copy, thread) pairs as copies and as threads.
+    for (int n : {1, 4, kSlots}) {
+        ASSERT_EQ(api().init(), 0);
         fs::remove("qrix-double.log");
         std::vector<std::thread> threads;
         for (int t = 0; t < n; ++t)
@@ -364,26 +323,20 @@ TEST_F(Engine, EachThreadKeepsToOneSlotAndNoSlotServesTwoScansAtOnce) {
                 for (int i = 0; i < 5; ++i) EXPECT_NE(scan(f.string()), "");
             });
         for (auto& th : threads) th.join();
-        std::map<std::string, std::set<std::string>> copiesOf;
-        std::set<std::string> all;
-        for (const auto& [copy, thread] : matcherLog()) {
-            copiesOf[thread].insert(copy);
-            all.insert(copy);
-        }
-        EXPECT_EQ(copiesOf.size(), static_cast<size_t>(n));
-        for (const auto& entry : copiesOf) EXPECT_EQ(entry.second.size(), 1u) << n;
-        EXPECT_EQ(all.size(), static_cast<size_t>(n));
+        const auto log = matcherLog();
+        const std::set<std::pair<std::string, std::string>> pairs(log.begin(), log.end());
+        std::set<std::string> copies, callers;
+        for (const auto& [copy, thread] : pairs) copies.insert(copy), callers.insert(thread);
+        EXPECT_EQ((std::vector<size_t>{pairs.size(), copies.size(), callers.size()}), std::vector<size_t>(3, n));
         ASSERT_EQ(api().deinit(), 0);
-        ASSERT_EQ(api().init(), 0);
     }
 
-    // More scans than slots, every slot held busy (the matcher double waits while hold-lib.N
-    // exists): thirty scans hold the thirty copies and the others wait, asleep on a slot's
-    // lock, instead of entering a busy copy; let go, every scan is answered, each alone in
-    // its copy.
+    // Every slot held busy: thirty scans hold the thirty copies and the others wait, asleep on
+    // a slot's lock, instead of entering a busy copy; let go, every scan is answered, each
+    // alone in its copy.
+    ASSERT_EQ(api().init(), 0);
     fs::remove("qrix-double.log");
-    for (int i = 0; i < kiv::limits::kScanSlots; ++i) writeFile("hold-lib." + std::to_string(i), "");
-    constexpr int kScans = 64;
+    for (int i = 0; i < kSlots; ++i) writeFile("hold-lib." + std::to_string(i), "");
     std::vector<std::atomic<pid_t>> tids(kScans);
     std::vector<std::thread> threads;
     for (int t = 0; t < kScans; ++t)
@@ -391,17 +344,28 @@ TEST_F(Engine, EachThreadKeepsToOneSlotAndNoSlotServesTwoScansAtOnce) {
             tids[t] = static_cast<pid_t>(::syscall(SYS_gettid));
             EXPECT_NE(scan(f.string()), "");
         });
+    // Asleep on a futex inside the engine library's own data: a slot's lock, the only lock a
+    // scan waits for before its answer.
+    Dl_info engine{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(api().init), &engine), 0);
+    auto waitsOnAnEngineLock = [&](pid_t tid) {
+        std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+        long number = -1;
+        std::string futex;
+        Dl_info lock{};
+        return tid != 0 && in >> number >> futex && number == SYS_futex &&
+               dladdr(reinterpret_cast<void*>(std::stoull(futex, nullptr, 16)), &lock) != 0 &&
+               lock.dli_fbase == engine.dli_fbase;
+    };
     // Settled: thirty in the copies and the rest asleep; a scan let into a busy copy ends the
     // wait as well.
     auto settled = [&] {
-        int waiting = 0;
-        for (auto& tid : tids) waiting += waitingOnAnEngineLock(tid) ? 1 : 0;
-        const size_t served = matcherLog().size();
-        return served > static_cast<size_t>(kiv::limits::kScanSlots) ||
-               (served == static_cast<size_t>(kiv::limits::kScanSlots) && waiting == kScans - kiv::limits::kScanSlots);
+        const auto waiting = std::count_if(tids.begin(), tids.end(), waitsOnAnEngineLock);
+        const auto served = static_cast<int>(matcherLog().size());
+        return served > kSlots || (served == kSlots && waiting == kScans - kSlots);
     };
     while (!settled()) ::usleep(1000);
-    for (int i = 0; i < kiv::limits::kScanSlots; ++i) fs::remove("hold-lib." + std::to_string(i));
+    for (int i = 0; i < kSlots; ++i) fs::remove("hold-lib." + std::to_string(i));
     for (auto& th : threads) th.join();
     const auto log = matcherLog();
     EXPECT_EQ(log.size(), static_cast<size_t>(kScans));
@@ -664,7 +628,6 @@ TEST_F(Engine, EnginesSharingAWorkingDirectory) {
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(copiesIn(dir_), std::vector<std::string>{});
 }
-
 
 namespace {
 

@@ -79,20 +79,8 @@ std::string upper(std::string s) {
 }
 
 // A working directory laid out like run/ (stand-in matcher), entered for the test.
-class KivFileType : public ::testing::Test {
+class KivFileType : public e2e::WorkDir {
 protected:
-    void SetUp() override {
-        ASSERT_NE(api().kivFileType, nullptr) << dlerror();
-        old_ = fs::current_path();
-        dir_ = e2e::layOutWorkDir("kiv-kft-");
-        fs::current_path(dir_);
-    }
-    void TearDown() override {
-        api().deinit();
-        fs::current_path(old_);
-        fs::remove_all(dir_);
-    }
-
     // kivFileType's JSON, or "" with *rc set when it failed (and then *json must be NULL).
     std::string kft(const fs::path& path, const char* extension, int* rc = nullptr) {
         char* json = reinterpret_cast<char*>(0x1);
@@ -113,8 +101,6 @@ protected:
         writeFile(dir_ / "files" / name, bytes);
         return dir_ / "files" / name;
     }
-
-    fs::path dir_, old_;
 };
 
 const std::string kText = "Hello, plain text.\nSecond line.\n";
