@@ -55,28 +55,22 @@ TEST(PdfPassword, QpdfDecidesWhetherAPasswordIsNeededAndRepairsOnlyWhenCheap) {
     ASSERT_EQ(classifyPDFType(plain, 0), 1);
     EXPECT_FALSE(isPDFPasswordProtection(plain));
 
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        bool protectedDoc;
+    // qpdf's encryption arguments: user and owner password, key length, and more.
+    const std::tuple<const char*, std::vector<std::string>, bool> cases[] = {
+        {"user-aes256.pdf", {"u", "o", "256"}, true},
+        {"user-aes128.pdf", {"u", "o", "128", "--use-aes=y"}, true},
+        {"same-passwords.pdf", {"p", "p", "256"}, true},
+        {"owner-only.pdf", {"", "o", "256"}, false},  // only an owner password: anyone may open it
     };
-    const Case cases[] = {
-        {"user-aes256.pdf", {"--encrypt", "u", "o", "256", "--"}, true},
-        {"user-aes128.pdf", {"--encrypt", "u", "o", "128", "--use-aes=y", "--"}, true},
-        {"same-passwords.pdf", {"--encrypt", "p", "p", "256", "--"}, true},
-        // Only an owner password: anyone may open it.
-        {"owner-only.pdf", {"--encrypt", "", "o", "256", "--"}, false},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> argv = {"qpdf"};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        argv.push_back(plain);
-        argv.push_back(dir / c.name);
-        ASSERT_TRUE(tool(dir.path, argv)) << c.name;
-        EXPECT_EQ(classifyPDFType(dir / c.name, 0), 1) << c.name;
-        EXPECT_EQ(isPDFPasswordProtection(dir / c.name), c.protectedDoc) << c.name;
+    for (const auto& [name, args, protectedDoc] : cases) {
+        std::vector<std::string> argv = {"qpdf", "--encrypt"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), {"--", plain, dir / name});
+        ASSERT_TRUE(tool(dir.path, argv)) << name;
+        EXPECT_EQ(classifyPDFType(dir / name, 0), 1) << name;
+        EXPECT_EQ(isPDFPasswordProtection(dir / name), protectedDoc) << name;
         // The same bytes in memory.
-        EXPECT_EQ(isPDFPasswordProtection(kiv::MemoryByteSource(readFile(dir / c.name))), c.protectedDoc) << c.name;
+        EXPECT_EQ(isPDFPasswordProtection(kiv::MemoryByteSource(readFile(dir / name))), protectedDoc) << name;
     }
 
     // Damage qpdf cannot get past is no password, nor is a broken cross-reference table, which
