@@ -5,8 +5,9 @@
 //
 //   kivscan [-r] [-j N] [--ext] [--stats] PATH...
 //
-// Exit status: 0 every file scanned, 1 some failed (each named on stderr), 2 the engine could
-// not start.
+// Exit status: 0 every file scanned, 1 some file was not scanned or some directory not read
+// (each named on stderr), 2 the engine could not start.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -196,9 +197,71 @@ std::string extensionOf(const std::string& path) {
     return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot + 1);
 }
 
+// A directory the walk could not open or read to its end: what happened and why.
+struct Skipped {
+    std::string path;
+    const char* what;
+    std::string reason;
+};
+
+// Adds to files the regular files under root (after links), and to skipped each directory that
+// could not be opened or read to its end; the walk goes on with the rest of the tree. It holds
+// one descriptor at a time: each directory is read whole and closed before the walk opens its
+// subdirectories by path, so a deep tree needs no more descriptors than a flat one, and a
+// directory whose path is over the system's limit is skipped like any other it cannot open.
+// The root is followed when it is a link; below it, links to directories are not entered.
+void walkTree(const std::string& root, std::vector<std::string>& files, std::vector<Skipped>& skipped) {
+    std::vector<std::string> pending{root};
+    for (bool isRoot = true; !pending.empty(); isRoot = false) {
+        const std::string dir = std::move(pending.back());
+        pending.pop_back();
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW));
+        struct stat st;
+        // Open needs read permission; reaching the entries needs search permission, which only
+        // a lookup checks.
+        DIR* d = fd < 0 || ::fstatat(fd, ".", &st, 0) != 0 ? nullptr : ::fdopendir(fd);
+        if (d == nullptr) {
+            const int err = errno;
+            if (fd >= 0) ::close(fd);
+            // Every directory opened here was found a moment before.
+            skipped.push_back({dir, "directory skipped",
+                               err == ENOENT ? "the directory vanished during the walk" : std::strerror(err)});
+            continue;
+        }
+        const std::string prefix = dir.back() == '/' ? dir : dir + '/';
+        for (;;) {
+            errno = 0;
+            const dirent* e = ::readdir(d);
+            if (e == nullptr) {
+                if (errno != 0) skipped.push_back({dir, "directory read in part", std::strerror(errno)});
+                break;
+            }
+            const char* name = e->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+            unsigned char type = e->d_type;
+            if (type == DT_UNKNOWN) {
+                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                    // Gone since it was listed, or else handed on: its scan fails and names it.
+                    if (errno != ENOENT) files.push_back(prefix + name);
+                    continue;
+                }
+                type = S_ISDIR(st.st_mode)   ? DT_DIR
+                       : S_ISREG(st.st_mode) ? DT_REG
+                       : S_ISLNK(st.st_mode) ? DT_LNK
+                                             : DT_UNKNOWN;
+            }
+            if (type == DT_DIR)
+                pending.push_back(prefix + name);
+            else if (type == DT_REG || (type == DT_LNK && ::fstatat(fd, name, &st, 0) == 0 && S_ISREG(st.st_mode)))
+                files.push_back(prefix + name);
+        }
+        ::closedir(d);
+    }
+}
+
 // Expands the arguments into the list of files. Directories are walked only with -r; walking
-// keeps regular files (after links) and skips FIFOs, devices and sockets. Named arguments go
-// to the engine as given.
+// keeps regular files (after links) and skips FIFOs, devices and sockets, and names on stderr
+// each directory it could not read. Named arguments go to the engine as given.
 std::vector<std::string> collectFiles(const Options& o, int& failures) {
     std::vector<std::string> files;
     for (const std::string& p : o.paths) {
@@ -213,19 +276,14 @@ std::vector<std::string> collectFiles(const Options& o, int& failures) {
             continue;
         }
         std::vector<std::string> found;
-        fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
-        if (ec) {
-            std::fprintf(stderr, "kivscan: %s: %s\n", escapePath(p).c_str(), ec.message().c_str());
-            ++failures;
-            continue;
-        }
-        for (; it != end; it.increment(ec)) {
-            if (ec) break;
-            std::error_code fe;
-            if (fs::is_regular_file(it->path(), fe)) found.push_back(it->path().string());
-        }
+        std::vector<Skipped> skipped;
+        walkTree(p, found, skipped);
         std::sort(found.begin(), found.end());
         files.insert(files.end(), found.begin(), found.end());
+        std::sort(skipped.begin(), skipped.end(), [](const Skipped& a, const Skipped& b) { return a.path < b.path; });
+        for (const Skipped& s : skipped)
+            std::fprintf(stderr, "kivscan: %s: %s: %s\n", escapePath(s.path).c_str(), s.what, s.reason.c_str());
+        failures += static_cast<int>(skipped.size());
     }
     return files;
 }
