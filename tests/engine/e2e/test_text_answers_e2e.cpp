@@ -81,6 +81,10 @@ TEST_F(TextAnswers, EachFileKeepsItsAnswer) {
          "sys.argv[1]))\nt.add(sys.argv[3])\nt.close()\n",
          nullptr},
         // Definitions and probes say what they mean.
+        {"exif.pl", "#!/usr/bin/perl -w\nuse strict;\nmy $php = '<?php echo 1; ?>';\nprint \"$php\\n\";\n", "TXT"},
+        {"cli.php", "#!/usr/bin/php\n<?php\necho \"hi\\n\";\n", "PHP"},
+        {"local.php", "#!/usr/local/bin/php\n<?php\necho \"hi\\n\";\n", "PHP"},
+        {"hello.ps1", "#!/usr/bin/env pwsh\nWrite-Host \"Hello\"\nGet-ChildItem | Sort-Object Length\n", "PS1"},
         {"volume.hfs", volume("H+\0\x04"), "HFS"},
         {"volume.hfsx", volume("HX\0\x05"), "HFS"},
         {"object.o", elfObject(2048).replace(1024, 4, "H+\x8B\x45"), "data"},  // code bytes after "H+"
