@@ -140,5 +140,8 @@ constexpr uint64_t kPdfRepairMaxEofMarkers = 1024;
 constexpr size_t kJarHeaderWindow = 200;
 // Closing tags of SVG, RDF and HTML are looked for in the last bytes only.
 constexpr size_t kClosingTagWindow = 20;
+// Scripts: the interpreter line, the blank lines after it and PHP's open tag are looked for in
+// the first bytes only (Linux reads at most 256 bytes of an interpreter line).
+constexpr size_t kScriptHeadWindow = 1024;
 
 }  // namespace kiv::limits

@@ -81,8 +81,26 @@ bool fallBackSignature(const ByteSource& src, Outcome& r) {
     return findMagicSignatureFallback(src, r.typeId, r.mime, r.description, r.extensions);
 }
 
+// PHP and PowerShell scripts by their head, in the shapes the definitions' fixed patterns
+// cannot list, whatever libmagic made of the rest (text, or data such as a PHP archive's
+// payload): the answers the mapping rules give the definitions' own.
+bool scriptRule(const ByteSource& src, Outcome& r) {
+    switch (scriptByHead(src)) {
+        case ScriptHead::Php:
+            set(r, "PHP", "text/x-php", "php");
+            return true;
+        case ScriptHead::PowerShell:
+            set(r, "PS1", "text/powershell-script", "ps1");
+            return true;
+        case ScriptHead::None:
+            break;
+    }
+    return false;
+}
+
 // The data rules: the first that holds decides; a failed JAR or RTF probe lets the next rule try.
 void dataRules(const ByteSource& src, Outcome& r) {
+    if (scriptRule(src, r)) return;
     if ((r.extensions == "jar" || r.extensions == "zip") && isJAR(src)) {
         set(r, "JAR", "application/java-archive", "jar");
         return;
@@ -175,6 +193,7 @@ void applyRules(const ByteSource& src, Outcome& r) {
         return;
     }
     if (r.typeId == "TXT") {
+        if (scriptRule(src, r)) return;
         // Other text (a script, JSON) keeps libmagic's own type; no text lists extensions.
         if (hasAny(r.mime, kPlainTextMimes)) r.mime = "text/plain";
         r.extensions = "";

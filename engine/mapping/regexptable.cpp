@@ -235,9 +235,11 @@ const RuleRow kRules[] = {
     {".*(GIF).*", "(.+)", "(image/gif.*)", "(GIF image).*", "%1:$1", "%3:$1", D("GIF"), ""},
     {".*(TIFF).*", "(.+)", "(image/tiff.*)", "(TIFF image).*", "%1:$1", "%3:$1", D("TIFF"), "tif,tiff"},
     // UTF-16 without a byte-order mark is "data" to libmagic, and with one but without an XML
-    // declaration plain UTF-16 text; the matcher still reads both.
+    // declaration plain UTF-16 text; the matcher still reads both. Whatever libmagic's type,
+    // the answer carries SVG's own, as libmagic gives it to the SVG it reads and the post-rules
+    // to SVG they find by the closing tag.
     {".*(SVG).*", "(Scalable Vector Graphics).*", "(image/svg.*|text/xml.*|application/octet-stream.*|text/plain)",
-     "SVG.*image.*|.*XML.*|data|Unicode text, UTF-16, .*", "%1:$1", "%3:$1", D("SVG"), ""},
+     "SVG.*image.*|.*XML.*|data|Unicode text, UTF-16, .*", "%1:$1", "image/svg+xml", D("SVG"), ""},
     {".*(AI).*", "(Adobe Illustrator graphics).*", "(.*)", "(.*)", "AI", "application/illustrator", D("AI"), "ai"},
     // Office documents: 97-2003 compound files, 2003 XML and Open XML.
     {".*(DOC).*", "(Microsoft Word document).*", "(application/.*(msword|ms-office|CDFV2-unknown).*)",

@@ -160,8 +160,9 @@ TEST(Probes, TruncatedAndRandomInputNeverReadOutOfBounds) {
     buildSignatureTables();
     ByteBuilder tnef;
     tnef.le32(0, 0x223E9F78).le16(4, 0x0001).u8(6, 0x01).le32(7, 0x00089006).le32(11, 4).le32(15, 0x00010000).pad(64);
-    std::vector<Bytes> seeds = {tnef.b, cfbWith(std::string("\xEC\xA5\xC1\x00", 4)), bytes("{\\rtf1}"),
-                                bytes("%PDF-1.7\n/AIMetaData"), ftyp("isom")};
+    std::vector<Bytes> seeds = {
+        tnef.b,       cfbWith(std::string("\xEC\xA5\xC1\x00", 4)), bytes("{\\rtf1}"), bytes("%PDF-1.7\n/AIMetaData"),
+        ftyp("isom"), bytes("#!/usr/bin/env -S php\r\n \n<?php")};
     std::mt19937 rng(11);
     for (int i = 0; i < 200; ++i) {
         Bytes b(rng() % 2048);
@@ -179,6 +180,7 @@ TEST(Probes, TruncatedAndRandomInputNeverReadOutOfBounds) {
             isDMG(src);
             isISO(src);
             detemineSVGorRDForHTML(src);
+            scriptByHead(src);
             determineMediaContainerType(src);
             classifyPDFType(src);
             findMagicSignatureFallback(src, r.typeId, r.mime, r.description, r.extensions);

@@ -2,8 +2,10 @@
 // real matcher and its definitions: text libmagic names is "TXT" whatever kind of text it is,
 // and a few bytes that merely look like mail, tar, HFS+ or PHP decide nothing, while the true
 // files of each format (laid out here byte by byte, or made by the archivers and iconv)
-// keep their answers.
+// keep their answers; PHP and PowerShell scripts are named by what runs them.
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "tests/engine/e2e/E2eKit.h"
 
@@ -124,6 +126,48 @@ TEST_F(TextAnswers, EachFileKeepsItsAnswer) {
         // Every text answer reads alike: no extension list.
         if (std::string(c.typeId) == "TXT") {
             EXPECT_EQ(jsonValue(json, "extensions"), "") << c.name;
+        }
+    }
+}
+
+// PHP and PowerShell by their open tag or the interpreter their first line names, whatever
+// the line ends, path, env options or blank lines, with the whole answer that the definitions
+// give the plainest forms (each type's first row); what merely holds "<?php" stays text.
+TEST_F(TextAnswers, ScriptsByWhatRunsThem) {
+    std::string payload;  // a PHP archive's data after its stub
+    for (int b = 0; b < 256; ++b) payload += static_cast<char>(b);
+    std::vector<std::pair<std::string, std::string>> rows;  // type id, bytes
+    for (const std::string n : {"\n", "\r\n"}) {
+        for (const char* open : {"<?php", "<?PHP", "\xEF\xBB\xBF<?Php"}) rows.push_back({"PHP", open + n + "echo 1;"});
+        for (const char* line : {"#!/usr/bin/php", "#!/usr/bin/php8.2", "#!/usr/local/bin/php", "#!/usr/bin/php -q",
+                                 "#! /usr/bin/php8.2", "#!/usr/bin/env php", "#!/usr/bin/env -S php -q"})
+            for (const std::string& blank : {std::string(), n, n + " \t" + n + n})
+                for (const char* tag : {"<?php", "<?PHP"}) rows.push_back({"PHP", line + n + blank + tag + n});
+        rows.push_back({"PHP", "#!/usr/bin/php8.2" + n + "<?php __HALT_COMPILER(); ?>" + n + payload});
+        for (const char* line : {"#!/usr/bin/pwsh", "#!/opt/microsoft/powershell/7/pwsh", "#!/usr/bin/env pwsh",
+                                 "#!/usr/bin/env -S pwsh -NoProfile"})
+            rows.push_back({"PS1", line + n + "Write-Host 1" + n});
+        for (const std::string& text :
+             {// Other interpreters' scripts that hold "<?php" (as exiftool does), PHP's
+              // interpreter without the tag where it must stand, or with it past the bytes
+              // looked at, an HTML page with PHP in it, and plain text.
+              "#!/usr/bin/perl -w" + n + "print \"<?php echo 1; ?>\\n\";" + n,
+              "#!/bin/sh" + n + "cat <<'EOF'" + n + "<?php" + n + "EOF" + n, "#!/bin/sh" + n + "<?php" + n,
+              "#!/usr/bin/python3" + n + n + "<?php" + n, "#!/usr/bin/php" + n + "echo 1;" + n,
+              "#!/usr/bin/php" + n + "// x" + n + "<?php" + n, "#!/usr/bin/phpize" + n + "<?php" + n,
+              "#!/usr/bin/php" + n + std::string(1100, '\n') + "<?php" + n, " <?php" + n,
+              "<!DOCTYPE html>" + n + "<html><body><?php echo 1; ?></body></html>" + n, "Notes on <?php." + n})
+            rows.push_back({"TXT", text});
+    }
+    std::map<std::string, std::string> answers;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const fs::path file = dir_ / "files" / ("script" + std::to_string(i));
+        writeFile(file, rows[i].second);
+        const std::string json = scanJson(file);
+        EXPECT_EQ(jsonValue(json, "typeID"), rows[i].first) << "row " << i << ": " << rows[i].second;
+        const auto& first = *answers.emplace(rows[i].first, json).first;
+        if (first.first != "TXT") {
+            EXPECT_EQ(json, first.second) << "row " << i;
         }
     }
 }

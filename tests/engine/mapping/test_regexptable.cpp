@@ -39,7 +39,8 @@ const Case kCases[] = {
      "Graphics Interchange Format", "gif"},
     {4, "TIFF", "TIFF image", "image/tiff", "TIFF image data, little-endian", "TIFF", "image/tiff",
      "Tagged Image File Format", "tif,tiff"},
-    {5, "SVG", "Scalable Vector Graphics image", "image/svg+xml", "SVG Scalable Vector Graphics image", "SVG",
+    // UTF-16 with a byte-order mark and no declaration: plain text to libmagic, SVG's type here.
+    {5, "SVG", "Scalable Vector Graphics image", "text/plain", "Unicode text, UTF-16, little-endian text", "SVG",
      "image/svg+xml", "Scalable Vector Graphics", "svg"},
     {6, "AI", "Adobe Illustrator graphics", "application/pdf", "PDF document, version 1.5", "AI",
      "application/illustrator", "Adobe Illustrator graphics", "ai"},
