@@ -54,7 +54,11 @@ constexpr uint64_t kZipEndRecordWindow = 65535 + 22;
 // end; no archive without ZIP64 records comes near this.
 constexpr uint32_t kZipForwardWalkMaxRecords = 1000000;
 // 7za extracting one member: wall-clock limit of one run (the output cap is kCommandOutputCap).
+// A run stopped here gives no answer: the scan that needed the member fails and says why.
 constexpr unsigned kArchiverTimeoutMs = 30000;
+// 7za's start-up check (one tiny member from memory, a few milliseconds when 7za works): its
+// own wall-clock limit, so that a hanging 7za holds an engine start no longer than this.
+constexpr unsigned kArchiverCheckTimeoutMs = 5000;
 // In-process member reads: a larger central directory is left to 7za (a package of 10,000
 // parts has one of about 1 MiB).
 constexpr uint32_t kZipMemberReaderMaxDirectory = 4 * 1024 * 1024;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 
 #include "core/ByteSource.h"
 #include "core/ByteUtils.h"
@@ -83,8 +85,55 @@ std::string CommonUtils::executeCommandAndGetOutput(const std::vector<std::strin
     return out;
 }
 
+namespace {
+
+// The runs going on, so that stopAllRuns can end them. Each entry lives on its runner's stack
+// while the child is unreaped (so its process group id cannot be taken by another process).
+// The lock and the list head need no destructor: the list stays usable to the end of unload.
+struct LiveRun {
+    pid_t pid = -1;
+    bool stoppedByHost = false;
+    LiveRun* prev = nullptr;
+    LiveRun* next = nullptr;
+};
+std::mutex gLiveRunsLock;
+LiveRun* gLiveRuns = nullptr;
+// Counts the calls of stopAllRuns (under the lock): a run started while one was going on, and
+// listed only after it, ends as well.
+uint64_t gStops = 0;
+
+void unlinkRun(LiveRun& run) {
+    if (run.prev)
+        run.prev->next = run.next;
+    else
+        gLiveRuns = run.next;
+    if (run.next) run.next->prev = run.prev;
+}
+
+// A descriptor that becomes readable when the child ends, -1 where the kernel has none.
+int openPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+}  // namespace
+
+void CommonUtils::stopAllRuns() {
+    std::lock_guard<std::mutex> lock(gLiveRunsLock);
+    ++gStops;
+    for (LiveRun* run = gLiveRuns; run != nullptr; run = run->next) {
+        run->stoppedByHost = true;
+        ::kill(-run->pid, SIGKILL);
+    }
+}
+
 bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
-                                                 size_t maxBytes, int* exitStatus, unsigned timeoutMs, int passFd) {
+                                                 size_t maxBytes, int* exitStatus, unsigned timeoutMs, int passFd,
+                                                 RunEnd* end) {
     if (argv.empty() || argv[0].empty()) return false;
     // A copy above the standard descriptors, so that no file action before its own can
     // overwrite it and its dup2 always changes the number (which is what clears close-on-exec).
@@ -107,16 +156,41 @@ bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>&
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
     if (passed >= 0) posix_spawn_file_actions_adddup2(&actions, passed, kPassedFd);
+    // A process group of its own (its id is the child's pid), so that one kill reaches
+    // everything the child starts.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
 
     std::vector<char*> args;
     args.reserve(argv.size() + 1);
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
 
+    uint64_t stopsBefore;
+    {
+        std::lock_guard<std::mutex> lock(gLiveRunsLock);
+        stopsBefore = gStops;
+    }
     pid_t pid = -1;
-    int rc = argv[0].find('/') != std::string::npos
-                 ? posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ)
-                 : posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int rc = argv[0].find('/') != std::string::npos
+                       ? posix_spawn(&pid, args[0], &actions, &attributes, args.data(), environ)
+                       : posix_spawnp(&pid, args[0], &actions, &attributes, args.data(), environ);
+    LiveRun run;
+    if (rc == 0) {
+        std::lock_guard<std::mutex> lock(gLiveRunsLock);
+        run.pid = pid;
+        run.next = gLiveRuns;
+        if (gLiveRuns) gLiveRuns->prev = &run;
+        gLiveRuns = &run;
+        // A stop of the host came while this child was being started: it ends too.
+        if (gStops != stopsBefore) {
+            run.stoppedByHost = true;
+            ::kill(-pid, SIGKILL);
+        }
+    }
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (passed >= 0) close(passed);
@@ -125,43 +199,83 @@ bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>&
         return false;
     }
 
+    const int childFd = openPidFd(pid);
     char buf[65536];
     size_t kept = 0;
-    bool stoppedEarly = false;
+    bool outputOpen = true, childGone = false;
+    RunEnd how = RunEnd::ChildEnded;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    // Until the output has ended and the child with it; without a child descriptor, until the
+    // output has ended (the wait below then waits for the child).
+    while (outputOpen || (!childGone && childFd >= 0)) {
+        int wait = -1;
         if (timeoutMs != 0) {
             auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (kept >= maxBytes || left.count() <= 0) {
-                stoppedEarly = true;
+            if (kept >= maxBytes) {
+                how = RunEnd::OutputCap;
                 break;
             }
-            struct pollfd pfd = {fds[0], POLLIN, 0};
-            int ready = poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
-            if (ready < 0 && errno != EINTR) {
-                stoppedEarly = true;
+            if (left.count() <= 0) {
+                how = RunEnd::TimeLimit;
                 break;
             }
-            if (ready <= 0) continue;
+            wait = static_cast<int>(std::min<long long>(left.count(), 60000));
         }
+        struct pollfd pfd[2];
+        nfds_t n = 0;
+        if (outputOpen) pfd[n++] = {fds[0], POLLIN, 0};
+        if (!childGone && childFd >= 0) pfd[n++] = {childFd, POLLIN, 0};
+        const int ready = poll(pfd, n, wait);
+        if (ready < 0 && errno != EINTR) {
+            how = RunEnd::ReadFailed;
+            break;
+        }
+        if (ready <= 0) continue;
+        if (!childGone && childFd >= 0 && pfd[n - 1].revents != 0) {
+            // The child has ended: whatever it left running is ended now, so that the output
+            // ends too. What the child wrote stays readable.
+            childGone = true;
+            ::kill(-pid, SIGKILL);
+        }
+        if (!outputOpen || pfd[0].revents == 0) continue;
         ssize_t got = read(fds[0], buf, sizeof buf);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        size_t n = static_cast<size_t>(got);
-        size_t keep = std::min(n, maxBytes - kept);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got < 0) {
+            how = RunEnd::ReadFailed;
+            break;
+        }
+        if (got == 0) {
+            outputOpen = false;
+            continue;
+        }
+        size_t count = static_cast<size_t>(got);
+        size_t keep = std::min(count, maxBytes - kept);
         output.insert(output.end(), buf, buf + keep);
         kept += keep;
-        if (keep < n) {
+        if (keep < count) {
             // More output than the cap: a bomb-sized member. Reading it to its end would only
             // spend time; stop the child instead.
-            stoppedEarly = true;
+            how = RunEnd::OutputCap;
             break;
         }
     }
-    // A bounded run that stopped early: the child may still be writing or stuck; end it.
-    if (stoppedEarly) kill(pid, SIGKILL);
+    // Stopped early: the child may still be writing or stuck; end it and its group.
+    if (how != RunEnd::ChildEnded) ::kill(-pid, SIGKILL);
     close(fds[0]);
+    if (childFd >= 0) close(childFd);
+    // The child is waited for but not yet reaped: while it is a zombie its pid, and so its
+    // group id, cannot be reused, and the group can be ended without hitting a stranger.
+    siginfo_t info;
+    int waited;
+    while ((waited = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT)) < 0 && errno == EINTR) {
+    }
+    if (waited == 0) ::kill(-pid, SIGKILL);
+    {
+        std::lock_guard<std::mutex> lock(gLiveRunsLock);
+        unlinkRun(run);
+        if (run.stoppedByHost) how = RunEnd::HostStopped;
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
@@ -170,6 +284,7 @@ bool CommonUtils::executeCommandAndGetOutputChar(const std::vector<std::string>&
         }
     }
     if (exitStatus) *exitStatus = status;
+    if (end) *end = how;
     return true;
 }
 

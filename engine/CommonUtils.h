@@ -33,16 +33,27 @@ public:
     // stdin from /dev/null and stderr merged into stdout, and collects the output as text
     // (NUL bytes dropped). "" when the program cannot be started.
     static std::string executeCommandAndGetOutput(const std::vector<std::string>& argv);
+    // How a run ended: the child ended by itself (its status tells how), or the runner stopped
+    // it: at the output cap, at the time limit, because the host is stopping the engine
+    // (stopAllRuns), or because its output could no longer be read.
+    enum class RunEnd { ChildEnded, OutputCap, TimeLimit, HostStopped, ReadFailed };
     // Same, appending every output byte, NULs included, to output and keeping at most maxBytes;
     // a child that writes more is killed (SIGKILL shows in its status). False when the program
-    // cannot be started; the exit status (waitpid form) goes to *exitStatus when given.
+    // cannot be started; the exit status (waitpid form) goes to *exitStatus when given, and how
+    // the run ended to *end.
     // A non-zero timeoutMs makes the run bounded: the child is killed once it has run that long
     // or once maxBytes are kept, so neither a stuck child nor endless output can hold the caller.
+    // The child runs in a process group of its own, and the whole group is killed whenever
+    // the run ends (the child ended, or was stopped): nothing the child started outlives the run.
     // A passFd of 0 or more is handed to the child as its descriptor kPassedFd (see
     // passedFdPath); every other descriptor of the engine stays close-on-exec.
     static bool executeCommandAndGetOutputChar(const std::vector<std::string>& argv, std::vector<char>& output,
                                                size_t maxBytes = kiv::limits::kCommandOutputCap,
-                                               int* exitStatus = nullptr, unsigned timeoutMs = 0, int passFd = -1);
+                                               int* exitStatus = nullptr, unsigned timeoutMs = 0, int passFd = -1,
+                                               RunEnd* end = nullptr);
+    // Kills the process group of every run going on at this moment; those runs end as
+    // HostStopped. The engine calls it when the host stops it (deinit, unload).
+    static void stopAllRuns();
     // The descriptor number a child gets for passFd, and the name under which it opens it.
     static constexpr int kPassedFd = 3;
     static const char* passedFdPath() { return "/proc/self/fd/3"; }

@@ -226,9 +226,15 @@ KIV_EXPORT int init() {
     }
 }
 
+// At unload (or at the host's exit without deinit), archiver runs still going end with it.
+__attribute__((destructor)) static void stopRunsAtUnload() { CommonUtils::stopAllRuns(); }
+
 KIV_EXPORT int deinit() {
     try {
         gReady = false;
+        // Archiver runs still going end now, with everything they started; their scans give
+        // no answer.
+        CommonUtils::stopAllRuns();
         // Wait for scans still in their generic stage before their handles go away.
         for (int i = 0; i < PARALLEL_NUM; ++i) {
             std::lock_guard<std::mutex> lock(m_scanLock[i]);

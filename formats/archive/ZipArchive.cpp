@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 
 #include "core/ArchiveRead.h"
 #include "core/Limits.h"
@@ -139,6 +141,105 @@ std::atomic<Archiver> archiverState{Archiver::Unchecked};
 // Why it cannot run; written by checkArchiver (in init, before any scan) ahead of the state.
 std::string archiverProblem;
 
+// The time limit of a member run. Tests of a hanging archiver shorten it (never lengthen it)
+// through the environment variable KIV_TEST_MEMBER_RUN_LIMIT_MS, read by checkArchiver: a hook
+// for tests, not a setting.
+std::atomic<unsigned> memberRunLimitMs{kiv::limits::kArchiverTimeoutMs};
+
+void readTestLimit() {
+    unsigned limit = kiv::limits::kArchiverTimeoutMs;
+    if (const char* text = std::getenv("KIV_TEST_MEMBER_RUN_LIMIT_MS")) {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(text, &end, 10);
+        if (end != text && *end == '\0' && value > 0 && value < limit) limit = static_cast<unsigned>(value);
+    }
+    memberRunLimitMs.store(limit);
+}
+
+std::string duration(unsigned ms) {
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
+}
+
+using RunEnd = CommonUtils::RunEnd;
+
+// 7za on src's open file, bounded by limitMs; the exit status (waitpid form), -1 when 7za could
+// not be started or src has no open file. How the run ended goes to end.
+int runArchiverFor(const ByteSource& src, const std::string& member, std::vector<char>& out, unsigned limitMs,
+                   RunEnd& end) {
+    end = RunEnd::ChildEnded;
+    if (src.descriptor() < 0) return -1;
+    const std::vector<std::string> argv = {currentDir + "7za", "e",  "-so", "-p", "-i!" + member,
+                                           "--",               CommonUtils::passedFdPath()};
+    int status = -1;
+    if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status, limitMs,
+                                                     src.descriptor(), &end))
+        status = -1;
+    return status;
+}
+
+// Why the runner stopped 7za short of an answer; "" when 7za ended by itself or was stopped at
+// the output cap (a member that large is read by design, and its start stands).
+std::string stopReason(RunEnd end, unsigned limitMs) {
+    switch (end) {
+        case RunEnd::TimeLimit:
+            return "7za was stopped after " + duration(limitMs);
+        case RunEnd::HostStopped:
+            return "7za was stopped as the engine stopped";
+        case RunEnd::ReadFailed:
+            return "the output of 7za could not be read";
+        case RunEnd::ChildEnded:
+        case RunEnd::OutputCap:
+            break;
+    }
+    return "";
+}
+
+// What 7za prints when it fails on the archive itself: a damaged member or package, a method
+// it lacks, or a password (all of 7za's password texts contain "Wrong password"). A run that
+// printed one of these answers about the file, whatever its exit status.
+constexpr const char* kArchiveReports[] = {
+    // A member: its data, its checksum, its method.
+    "Data Error",
+    "CRC Failed",
+    "CRC Error",
+    "Unsupported Method",
+    "Unsupported method",
+    "Unsupported feature",
+    // The package: its headers, its ends, or no archive at all.
+    "Headers Error",
+    "Unexpected end of archive",
+    "Unexpected end of data",
+    "Unavailable data",
+    "Unavailable start of archive",
+    "Unconfirmed start of archive",
+    "There are data after the end of archive",
+    "There are some data after the end of the payload data",
+    "Is not archive",
+    "Cannot open the file as",
+    "Can not open the file as",
+    // A password.
+    "Wrong password",
+};
+
+// Why a run of 7za on a member is no answer at all (7za itself failed), "" when its output and
+// status stand.
+std::string memberRunFailure(int status, RunEnd end, const std::vector<char>& out, unsigned limitMs) {
+    if (end != RunEnd::ChildEnded) return stopReason(end, limitMs);
+    if (status == -1) return "7za could not be started";
+    if (WIFSIGNALED(status)) return "7za was killed by signal " + std::to_string(WTERMSIG(status));
+    if (!WIFEXITED(status)) return "7za ended with wait status " + std::to_string(status);
+    const int code = WEXITSTATUS(status);
+    // The statuses 7za keeps for its own failures, whatever it printed.
+    if (code == 7) return "7za exited with status 7 (command line error)";
+    if (code == 8) return "7za exited with status 8 (out of memory)";
+    if (code == 255) return "7za exited with status 255 (stopped)";
+    if (code == 0) return "";
+    for (const char* report : kArchiveReports)
+        if (kiv::findBytes(out.data(), out.size(), report, std::strlen(report)) != SIZE_MAX) return "";
+    return "7za exited with status " + std::to_string(code) +
+           (out.empty() ? " and said nothing" : " without a report on the archive");
+}
+
 // A stored ZIP whose one member "probe" holds "kiv\n", in the plainest form 7za reads.
 constexpr unsigned char kProbeZip[] = {
     // Local header (version 1.0, stored, 1980-01-01, CRC 0x13D568DF, 4 bytes), name, data.
@@ -164,12 +265,16 @@ std::string probeArchiver() {
     if (fd < 0) return "7za could not be tested: no memory file";
     std::vector<char> out;
     int status = -1;
+    RunEnd end = RunEnd::ChildEnded;
+    const unsigned limitMs = kiv::limits::kArchiverCheckTimeoutMs;
     const bool written = ::write(fd, kProbeZip, sizeof kProbeZip) == static_cast<ssize_t>(sizeof kProbeZip);
     if (written)
-        status = ZipArchive::runArchiver(kiv::FileByteSource("/proc/self/fd/" + std::to_string(fd)), "probe", out);
+        status = runArchiverFor(kiv::FileByteSource("/proc/self/fd/" + std::to_string(fd)), "probe", out, limitMs, end);
     ::close(fd);
     if (!written) return "7za could not be tested: no memory file";
     if (status == -1) return "7za could not be started";
+    const std::string stopped = stopReason(end, limitMs);
+    if (!stopped.empty()) return stopped;
     if (WIFSIGNALED(status)) return "7za was killed by signal " + std::to_string(WTERMSIG(status));
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "7za exited with status " + std::to_string(WEXITSTATUS(status));
@@ -181,6 +286,7 @@ std::string probeArchiver() {
 }  // namespace
 
 std::string ZipArchive::checkArchiver() {
+    readTestLimit();
     std::string problem = probeArchiver();
     archiverProblem = problem;
     archiverState.store(problem.empty() ? Archiver::Runs : Archiver::CannotRun);
@@ -207,13 +313,25 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
     // The in-process answer is what a working 7za prints, so it stands whether 7za runs or not.
     int status = 0;
     if (!kiv::zip::readMemberLike7za(src, member, bytes)) {
-        const bool cannotRun = archiverState.load() == Archiver::CannotRun;
-        status = cannotRun ? -1 : runArchiver(src, member, bytes);
-        // Without this member the scan can only guess (an encrypted package would pass for a
-        // plain one), so it is noted for the scan to answer nothing.
-        if (status == -1 && reads.archiverFailure.empty())
-            reads.archiverFailure = "a member only 7za can read was needed: " +
-                                    (cannotRun ? archiverProblem : std::string("7za could not be started"));
+        constexpr char kNeeded[] = "a member only 7za can read was needed: ";
+        if (archiverState.load() == Archiver::CannotRun) {
+            status = -1;
+            if (reads.archiverFailure.empty()) reads.archiverFailure = kNeeded + archiverProblem;
+        } else if (!reads.archiverFailure.empty()) {
+            // This scan already gives no answer: 7za is not run again for it.
+            status = -1;
+        } else {
+            // Without this member the scan can only guess (an encrypted package would pass for a
+            // plain one): when 7za itself fails on it, the scan is noted to answer nothing.
+            RunEnd end = RunEnd::ChildEnded;
+            const unsigned limitMs = memberRunLimitMs.load();
+            status = runArchiverFor(src, member, bytes, limitMs, end);
+            const std::string failure = memberRunFailure(status, end, bytes, limitMs);
+            if (status == -1)
+                reads.archiverFailure = kNeeded + failure;
+            else if (!failure.empty())
+                reads.archiverFailure = kNeeded + failure + " while reading " + member;
+        }
     }
     out.insert(out.end(), bytes.begin(), bytes.end());
     if (exitStatus) *exitStatus = status;
@@ -226,14 +344,8 @@ void ZipArchive::run7zMember(const ByteSource& src, const std::string& member, s
 // child and named through /proc: 7za would expand '*' and '?' in a path (even after "--"),
 // and a name opened again could by now be another file or a FIFO.
 int ZipArchive::runArchiver(const ByteSource& src, const std::string& member, std::vector<char>& out) {
-    if (src.descriptor() < 0) return -1;
-    const std::vector<std::string> argv = {currentDir + "7za", "e",  "-so", "-p", "-i!" + member,
-                                           "--",               CommonUtils::passedFdPath()};
-    int status = -1;
-    if (!CommonUtils::executeCommandAndGetOutputChar(argv, out, kiv::limits::kCommandOutputCap, &status,
-                                                     kiv::limits::kArchiverTimeoutMs, src.descriptor()))
-        status = -1;
-    return status;
+    RunEnd end;
+    return runArchiverFor(src, member, out, memberRunLimitMs.load(), end);
 }
 
 int ZipArchive::readFilesInsideArchiveWith7z(const ByteSource& src, const std::string& member, std::string& output) {

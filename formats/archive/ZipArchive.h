@@ -25,21 +25,27 @@ public:
     // milliseconds. The answers are kept in the source's memo, so they live as long as the scan.
     static void run7zMember(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out,
                             int* exitStatus = nullptr);
-    // The 7za run itself on src's open file, with the output cap and time limit; answers the
-    // exit status, -1 when 7za could not be started or src has no open file.
+    // The 7za run itself on src's open file, with the output cap and the member-run time limit;
+    // answers the exit status, -1 when 7za could not be started or src has no open file.
     static int runArchiver(const kiv::ByteSource& src, const std::string& member, std::vector<char>& out);
 
-    // Runs the engine directory's 7za once on a one-member archive held in memory and records
-    // whether it printed that member: an archiver that is there and executable may still be
-    // unable to run (cut short, built for another machine, a script without its interpreter).
-    // Answers "" when it ran, otherwise why not ("7za exited with status 2"). init calls it;
-    // until then 7za is simply tried. Once it is known not to run, member reads that need it
-    // no longer start it.
+    // Runs the engine directory's 7za once on a one-member archive held in memory, within the
+    // check's own short time limit, and records whether it printed that member: an archiver
+    // that is there and executable may still be unable to run (cut short, built for another
+    // machine, a script without its interpreter, hanging). Answers "" when it ran, otherwise
+    // why not ("7za exited with status 2", "7za was stopped after 5 s"). init calls it; until
+    // then 7za is simply tried. Once it is known not to run, member reads that need it no
+    // longer start it.
     static std::string checkArchiver();
 
     // "" while every member read from src was read; otherwise why 7za failed to give one that
     // only it could give (the in-process reader declined it): whatever a scan concluded then
-    // rests on a member it never saw.
+    // rests on a member it never saw. 7za fails when it cannot run or start, is killed by a
+    // signal, is stopped at the time limit or as the engine stops, exits with a status it keeps
+    // for its own failures (7, 8, 255), or exits with another non-zero status without any of its
+    // reports on the archive (a damaged member or package, a password). A run that reports on
+    // the archive, or that is stopped at the output cap, answers about the file. Once a member
+    // run failed, the scan's later member reads no longer start 7za.
     static const std::string& archiverFailure(const kiv::ByteSource& src);
 
     // Highest "PK\5\6" in the last 65557 bytes (record and largest comment); notFound when none.

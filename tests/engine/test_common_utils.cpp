@@ -1,11 +1,13 @@
 // CommonUtils: byte search, outside programs without a shell, line reading and the result
 // JSON's values.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "engine/CommonUtils.h"
 
@@ -69,6 +71,54 @@ TEST(CommonUtils, CommandOutputIsCappedAndEndlessOutputStops) {
     ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"yes"}, out, 4096, &status));
     EXPECT_EQ(out.size(), 4096u);
     EXPECT_TRUE(WIFSIGNALED(status));
+}
+
+// How a run ends, and that nothing its child started outlives it, however it ended: each child
+// starts a sleep and writes its pid down; this process, as subreaper, inherits that sleep and
+// sees how it ended. The host's stop comes from another thread once the pid is written.
+TEST(CommonUtils, RunsEndWithTheirWholeProcessGroup) {
+    using End = CommonUtils::RunEnd;
+    const struct {
+        const char* then;
+        unsigned timeoutMs;
+        End end;
+    } rows[] = {
+        {"exit 3", 0, End::ChildEnded},  // the sleep still holds the output: the run ends all the same
+        {"exec yes", 0, End::OutputCap},
+        {"wait", 1000, End::TimeLimit},
+        {"wait", 0, End::HostStopped},
+    };
+    const std::string pidFile = ::testing::TempDir() + "kiv-run-sleeper-" + std::to_string(::getpid());
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    for (const auto& row : rows) {
+        ::unlink(pidFile.c_str());
+        std::thread host;
+        if (row.end == End::HostStopped) {
+            host = std::thread([&] {
+                while (::access(pidFile.c_str(), F_OK) != 0) ::usleep(1000);
+                CommonUtils::stopAllRuns();
+            });
+        }
+        std::vector<char> out;
+        int status = -1;
+        End end = End::ChildEnded;
+        const std::string script =
+            "sleep 120 & echo $! > " + pidFile + ".new && mv " + pidFile + ".new " + pidFile + "; " + row.then;
+        ASSERT_TRUE(CommonUtils::executeCommandAndGetOutputChar({"sh", "-c", script}, out, 4096, &status, row.timeoutMs,
+                                                                -1, &end));
+        if (host.joinable()) host.join();
+        EXPECT_EQ(static_cast<int>(end), static_cast<int>(row.end)) << row.then;
+        if (row.end == End::ChildEnded) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+        }
+        std::string sleeper;
+        std::ifstream(pidFile) >> sleeper;
+        int st = 0;
+        ASSERT_EQ(::waitpid(std::stoi(sleeper), &st, 0), std::stoi(sleeper));
+        EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL) << row.then;
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    ::unlink(pidFile.c_str());
 }
 
 TEST(CommonUtils, SafeGetlineReadsEveryLineEnding) {

@@ -3,6 +3,7 @@
 // a file was not scanned, and hosts killed at any moment leave no copy behind for good.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 
 #include <optional>
@@ -21,6 +22,15 @@ protected:
         ASSERT_NO_FATAL_FAILURE(WorkDir::SetUp());
         fs::create_symlink(KIV_ENGINE_PATH, "kiv_engine.so");
     }
+    // Writes the parts of a small Office Open XML package and a plain note in files/, then runs
+    // the shell command in files/ with the parts as "$@", to make packages of them.
+    void makePackages(const std::string& command) {
+        fs::create_directories(dir_ / "files" / "_rels");
+        writeFile(dir_ / "files" / "[Content_Types].xml", "<Types/>");
+        writeFile(dir_ / "files" / "_rels/.rels", "<Relationships/>");
+        writeFile(dir_ / "files" / "note.txt", "plain text\n");
+        ASSERT_EQ(runTool({"sh", "-c", "cd files && " + command, "sh", "[Content_Types].xml", "_rels/.rels"}), 0);
+    }
 };
 
 }  // namespace
@@ -31,12 +41,8 @@ protected:
 TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
     ASSERT_NE(std::string(KIV_7ZA_BINARY), "");
     const fs::path files = dir_ / "files";
-    fs::create_directories(files / "_rels");
-    writeFile(files / "[Content_Types].xml", "<Types/>");
-    writeFile(files / "_rels/.rels", "<Relationships/>");
-    ASSERT_EQ(runTool({"sh", "-c", "cd files && zip -q -P pw locked.docx '[Content_Types].xml' _rels/.rels"}), 0);
+    ASSERT_NO_FATAL_FAILURE(makePackages("zip -q -P pw locked.docx \"$@\""));
     const std::string locked = (files / "locked.docx").string();
-    writeFile(files / "note.txt", "plain text\n");
     const std::vector<std::string> args = {
         locked, std::string(KIV_SOURCE_DIR) + "/tests/engine/detectors/fixtures/real/writer.docx",
         (files / "note.txt").string()};
@@ -59,6 +65,7 @@ TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
         {"#!/nonexistent/sh\n", "7za could not be started"},
         {"#!/bin/sh\nexit 0\n", "7za did not extract its test member"},
         {"#!/bin/sh\nexit 2\n", "7za exited with status 2"},
+        {"#!/bin/sh\nsleep 120\n", "7za was stopped after 5 s"},  // the start-up check's own limit
     };
     for (const auto& [bytes, reason] : broken) {
         fs::remove("7za");
@@ -76,6 +83,64 @@ TEST_F(Host, ArchiverThatCannotRunLeavesNoGuessedAnswer) {
         EXPECT_EQ(err[1].rfind(failed + reason, 0), 0u) << err[1];
         EXPECT_EQ(lines(r.out), std::vector<std::string>(answers.begin() + 1, answers.end())) << reason;
     }
+}
+
+// Archivers that pass the start-up check (they hand its member to the real 7za) and then fail on
+// the members of an AES and a ZipCrypto package: each package gets no answer and kivscan names it
+// with the reason, never a plain "encrypted":false. A hanging one is stopped at the test limit
+// with what it started (this process, as subreaper, inherits its sleep and sees how it ended).
+// With the real 7za, a package with a damaged member and one cut short keep their answers.
+TEST_F(Host, ArchiverThatFailsOnAMemberLeavesNoAnswer) {
+    ASSERT_NE(std::string(KIV_7ZA_BINARY), "");
+    const fs::path files = dir_ / "files";
+    ASSERT_NO_FATAL_FAILURE(makePackages("zip -q -P pw zipcrypto.docx \"$@\" && zip -q -X plain.docx \"$@\" && " +
+                                         std::string(KIV_7ZA_BINARY) +
+                                         " a -tzip -mem=AES256 -ppw aes.docx \"$@\" >/dev/null"));
+    std::string plain = readAll(files / "plain.docx");
+    writeFile(files / "cut.docx", plain.substr(0, plain.size() - 2));  // the end record's last field
+    plain[30 + 19 + 4] ^= 0x55;  // inside the stored data of the first member, [Content_Types].xml
+    writeFile(files / "damaged.docx", plain);
+    const std::vector<std::string> args = {(files / "aes.docx").string(), (files / "zipcrypto.docx").string(),
+                                           (files / "note.txt").string()};
+    fs::copy_file(KIV_7ZA_BINARY, "7za");
+    const HostRun good = runKivscan(dir_, args);
+    ASSERT_EQ(good.status, 0) << good.err;
+    ASSERT_EQ(lines(good.out).size(), 3u);
+    const HostRun damaged = runKivscan(dir_, {(files / "damaged.docx").string(), (files / "cut.docx").string()});
+    EXPECT_EQ(damaged.status, 0) << damaged.err;
+    for (const std::string& line : lines(damaged.out))
+        EXPECT_EQ(jsonValue(line.substr(line.find('\t') + 1), "typeID"), "ZIP") << line;
+
+    ::setenv("KIV_TEST_MEMBER_RUN_LIMIT_MS", "2000", 1);
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const std::pair<std::string, std::string> archivers[] = {
+        {"exit 2", "7za exited with status 2 and said nothing"},
+        {"echo 'Segmentation fault'; exit 2", "7za exited with status 2 without a report on the archive"},
+        {"kill -KILL $$", "7za was killed by signal 9"},
+        {"echo 'Command Line Error:'; exit 7", "7za exited with status 7 (command line error)"},
+        {"echo 'ERROR: Data Error'; exit 8", "7za exited with status 8 (out of memory)"},
+        {"exit 255", "7za exited with status 255 (stopped)"},
+        {"sleep 120 & echo $! >> sleepers; wait", "7za was stopped after 2 s"},
+    };
+    for (const auto& [misbehaviour, reason] : archivers) {
+        writeFile("7za", "#!/bin/sh\ncase \"$4\" in '-i!probe') exec '" + std::string(KIV_7ZA_BINARY) +
+                             "' \"$@\";; esac\n" + misbehaviour + "\n");
+        const HostRun r = runKivscan(dir_, args);
+        EXPECT_EQ(r.status, 1) << misbehaviour;
+        EXPECT_EQ(lines(r.out), std::vector<std::string>{lines(good.out)[2]}) << misbehaviour;
+        const std::string why =
+            ": scan failed: a member only 7za can read was needed: " + reason + " while reading [Content_Types].xml";
+        EXPECT_EQ(lines(r.err), (std::vector<std::string>{"kivscan: " + args[0] + why, "kivscan: " + args[1] + why}));
+    }
+    ::unsetenv("KIV_TEST_MEMBER_RUN_LIMIT_MS");
+    std::vector<std::string> sleepers = lines(readAll("sleepers"));
+    EXPECT_EQ(sleepers.size(), 2u);
+    for (const std::string& pid : sleepers) {
+        int st = 0;
+        ASSERT_EQ(::waitpid(std::stoi(pid), &st, 0), std::stoi(pid));
+        EXPECT_TRUE(WIFSIGNALED(st) && WTERMSIG(st) == SIGKILL) << "the archiver's sleep ended with status " << st;
+    }
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // Hosts killed at random moments (starting, scanning or stopping) beside hosts that run to their
