@@ -37,6 +37,80 @@ size_t rfindBytes(const void* hay, size_t size, const void* needle, size_t n) {
     return rfindBytes(hay, size, Needle(needle, n));
 }
 
+namespace {
+
+constexpr uint64_t kEachByte = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+constexpr uint64_t kCaseBits = 0x2020202020202020ull;
+
+constexpr uint8_t lowerAscii(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c; }
+
+// Eight bytes from p, the first in the lowest bits.
+uint64_t load8(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    return v;
+}
+
+// One byte of a case-blind needle as eight-byte lanes: a letter is compared with the case bit
+// set on both sides (exact for letters: only its two cases give its lower case then), any
+// other byte as it is.
+struct Lane {
+    uint64_t fold, want;
+    explicit Lane(uint8_t c)
+        : fold(lowerAscii(c) >= 'a' && lowerAscii(c) <= 'z' ? kCaseBits : 0), want(lowerAscii(c) * kEachByte) {}
+    // 0x80 in each byte of the eight at p that is this byte in either case, and perhaps in a
+    // byte after such a byte (a borrow); 0 where none of them is.
+    uint64_t marks(const uint8_t* p) const {
+        const uint64_t v = (load8(p) | fold) ^ want;
+        return (v - kEachByte) & ~v & kHighBits;
+    }
+};
+
+}  // namespace
+
+size_t findBytesIgnoringAsciiCase(const void* hay, size_t size, const void* needle, size_t n) {
+    if (n == 0) return 0;
+    if (n > size) return SIZE_MAX;
+    const auto* h = static_cast<const uint8_t*>(hay);
+    const auto* w = static_cast<const uint8_t*>(needle);
+    // The rarest byte and the rarest of the others, the last of equals (a needle of one byte
+    // uses it twice); a letter ranks by its lower case, the more common of its two.
+    auto rank = [&](size_t i) { return detail::kByteRanks.of[lowerAscii(w[i])]; };
+    size_t k1 = n - 1;
+    for (size_t i = k1; i-- > 0;) {
+        if (rank(i) < rank(k1)) k1 = i;
+    }
+    size_t k2 = k1 == n - 1 ? (n > 1 ? n - 2 : k1) : n - 1;
+    for (size_t i = n; i-- > 0;) {
+        if (i != k1 && rank(i) < rank(k2)) k2 = i;
+    }
+    auto matchesAt = [&](size_t at) {
+        for (size_t j = 0; j < n; ++j) {
+            if (lowerAscii(h[at + j]) != lowerAscii(w[j])) return false;
+        }
+        return true;
+    };
+    // Eight places at a time: only those where both rare bytes fit are compared whole, so a
+    // text full of one of them costs no more than one without.
+    const Lane first(w[k1]), second(w[k2]);
+    const size_t places = size - n + 1;
+    size_t at = 0;
+    for (; places - at >= 8; at += 8) {
+        for (uint64_t hits = first.marks(h + at + k1) & second.marks(h + at + k2); hits != 0; hits &= hits - 1) {
+            const size_t place = at + static_cast<size_t>(__builtin_ctzll(hits)) / 8;
+            if (matchesAt(place)) return place;
+        }
+    }
+    for (; at < places; ++at) {
+        if (matchesAt(at)) return at;
+    }
+    return SIZE_MAX;
+}
+
 bool ByteView::startsWithAt(size_t off, const void* pattern, size_t n) const {
     return has(off, n) && (n == 0 || std::memcmp(data + off, pattern, n) == 0);
 }

@@ -57,27 +57,63 @@ uint32_t DirEntryData::child() const { return u32At(bytes, kSize, 0x4C); }
 uint32_t DirEntryData::startSector() const { return u32At(bytes, kSize, 0x74); }
 int32_t DirEntryData::streamSize() const { return static_cast<int32_t>(u32At(bytes, kSize, 0x78)); }
 
-void RBTree::insert(int id, const unsigned char* name) {
-    Key key;
-    std::memcpy(key.data(), name, key.size());
-    nodes_.emplace(key, id);  // a name already present keeps its first entry
+namespace {
+
+// The name's units up to its terminator with ASCII letters upper-cased; zeros after it.
+RBTree::Key foldedKey(const RBTree::Key& name) {
+    RBTree::Key out{};
+    for (size_t i = 0; i < out.size(); i += 2) {
+        const unsigned char lo = name[i], hi = name[i + 1];
+        if (lo == 0 && hi == 0) break;
+        out[i] = hi == 0 ? static_cast<unsigned char>(kiv::asciiToUpper(lo)) : lo;
+        out[i + 1] = hi;
+    }
+    return out;
 }
 
-int RBTree::lookupNode(const short* name, int length) const {
-    if (name == nullptr || length <= 0) return -1;
+// The first units (at most 32) of a name as key bytes, zero-padded; units answers how many.
+RBTree::Key queryKey(const short* name, int length, int& units) {
     // Names hold 32 units; a longer count would compare past the stored name.
-    int units = std::min(length, 32);
-    Key query{};
+    units = std::min(length, 32);
+    RBTree::Key query{};
     for (int i = 0; i < units; ++i) {
         uint16_t u = static_cast<uint16_t>(name[i]);
         query[2 * i] = static_cast<unsigned char>(u & 0xFF);
         query[2 * i + 1] = static_cast<unsigned char>(u >> 8);
     }
-    // The smallest key at or above the zero-padded query is the first to carry its prefix.
-    auto it = nodes_.lower_bound(query);
-    if (it == nodes_.end() || std::memcmp(it->first.data(), query.data(), 2 * static_cast<size_t>(units)) != 0)
+    return query;
+}
+
+// The smallest key at or above the zero-padded query is the first to carry its prefix.
+int lookupPrefix(const std::map<RBTree::Key, int>& nodes, const RBTree::Key& query, int units) {
+    auto it = nodes.lower_bound(query);
+    if (it == nodes.end() || std::memcmp(it->first.data(), query.data(), 2 * static_cast<size_t>(units)) != 0)
         return -1;
     return it->second;
+}
+
+}  // namespace
+
+void RBTree::insert(int id, const unsigned char* name) {
+    Key key;
+    std::memcpy(key.data(), name, key.size());
+    // A name already present keeps its first entry, in either index.
+    nodes_.emplace(key, id);
+    folded_.emplace(foldedKey(key), id);
+}
+
+int RBTree::lookupNode(const short* name, int length) const {
+    if (name == nullptr || length <= 0) return -1;
+    int units = 0;
+    const Key query = queryKey(name, length, units);
+    return lookupPrefix(nodes_, query, units);
+}
+
+int RBTree::lookupNodeAnyCase(const short* name, int length) const {
+    if (name == nullptr || length <= 0) return -1;
+    int units = 0;
+    const Key query = foldedKey(queryKey(name, length, units));
+    return lookupPrefix(folded_, query, units);
 }
 
 int CFItem::createFrom(CompoundFile* owner, const DirectoryEntry& entry) {
@@ -128,6 +164,14 @@ int CFStorage::getCFItem(const char* name, CFItem* out, char type) {
 int CFStorage::getCFItem(const short* name, int length, CFItem* out, char type) {
     if (!tree_ || owner_ == nullptr || out == nullptr) return 1;
     int id = tree_->lookupNode(name, length);
+    if (id < 0) {
+        const int other = tree_->lookupNodeAnyCase(name, length);
+        if (anyCase_) {
+            id = other;
+        } else if (other >= 0) {
+            missedByCase_ = true;
+        }
+    }
     DirectoryEntry found;
     if (id < 0 || owner_->getDirectoryEntry(id, found) != 0) return 1;
     if (found.data.objectType() != static_cast<uint8_t>(type)) return 1;

@@ -67,10 +67,15 @@ public:
     void insert(int id, const unsigned char* name);
     // Directory id of a child whose first 2 * length name bytes equal name; -1 when none.
     int lookupNode(const short* name, int length) const;
+    // The same with ASCII letters equal in either case, as the format compares names (its
+    // directory orders them upper-cased); of the names that differ only so, the first inserted.
+    int lookupNodeAnyCase(const short* name, int length) const;
     size_t size() const { return nodes_.size(); }
 
 private:
     std::map<Key, int> nodes_;
+    // The names up to their terminator with ASCII letters upper-cased, zeros after it.
+    std::map<Key, int> folded_;
 };
 
 class CFItem {
@@ -117,15 +122,24 @@ public:
     int createFrom(CompoundFile* owner, const DirectoryEntry& entry) override;
 
     // 0 when a direct child has the name and object type type (then out->createFrom's
-    // answer), 1 otherwise. The text form matches the whole name, case-sensitively; the
-    // 16-bit form compares length units, so a shorter count matches a name's prefix.
+    // answer), 1 otherwise. The text form matches the whole name, the 16-bit form compares
+    // length units, so a shorter count matches a name's prefix. Names match as written; with
+    // any case on, a name not found so is then looked for with ASCII letters in either case.
     int getCFItem(const char* name, CFItem* out, char type);
     int getCFItem(const short* name, int length, CFItem* out, char type);
     int getStream(const char* name, CFStream& out) { return getCFItem(name, &out, 2); }
     int getStream(const short* name, int length, CFStream& out) { return getCFItem(name, length, &out, 2); }
 
+    void setAnyCase(bool on) { anyCase_ = on; }
+    // True when, since the last clear, a lookup with any case off missed a name that a child
+    // carries in another case.
+    bool missedByCase() const { return missedByCase_; }
+    void clearMissedByCase() { missedByCase_ = false; }
+
 private:
     std::shared_ptr<RBTree> tree_;
+    bool anyCase_ = false;
+    bool missedByCase_ = false;
 };
 
 class CompoundFile {

@@ -200,6 +200,51 @@ bool matchRelationshipTag(const std::string& tag, char quote, std::array<std::st
     return true;
 }
 
+namespace {
+
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The tag with the white space XML allows inside a tag written the one way matchRelationshipTag
+// reads: outside quoted text, each run of white space becomes one space, and none is left next
+// to an '='. Quoted text (from a quote to the next of the same kind) is kept as it is.
+std::string canonicalSpacing(const std::string& tag) {
+    std::string out;
+    out.reserve(tag.size());
+    const size_t n = tag.size();
+    for (size_t i = 0; i < n;) {
+        const char c = tag[i];
+        if (c == '"' || c == '\'') {
+            const size_t close = tag.find(c, i + 1);
+            const size_t end = close == std::string::npos ? n : close + 1;
+            out.append(tag, i, end - i);
+            i = end;
+        } else if (isXmlSpace(c)) {
+            while (i < n && isXmlSpace(tag[i])) ++i;
+            if ((out.empty() || out.back() != '=') && (i == n || tag[i] != '=')) out += ' ';
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string trimXmlSpace(const std::string& text) {
+    size_t from = 0, to = text.size();
+    while (from < to && isXmlSpace(text[from])) ++from;
+    while (to > from && isXmlSpace(text[to - 1])) --to;
+    return text.substr(from, to - from);
+}
+
+}  // namespace
+
+bool readRelationshipTag(const std::string& tag, std::array<std::string, 7>& groups) {
+    if (matchRelationshipTag(tag, '"', groups) || matchRelationshipTag(tag, '\'', groups)) return true;
+    const std::string canonical = canonicalSpacing(tag);
+    return canonical != tag &&
+           (matchRelationshipTag(canonical, '"', groups) || matchRelationshipTag(canonical, '\'', groups));
+}
+
 bool MSOffice2007::checkRelTypeInsideList(const std::vector<std::string>& list, const std::string& value) {
     for (const std::string& entry : list) {
         if (value.find(entry) != std::string::npos) return true;
@@ -231,13 +276,14 @@ std::string MSOffice2007::findMainFileFromRels(const ByteSource& src, const std:
     reader.readFromString(text);
     for (const std::string& tag : reader.getListFullTag()) {
         std::array<std::string, 7> g;
-        if (!matchRelationshipTag(tag, '"', g) && !matchRelationshipTag(tag, '\'', g)) continue;
+        if (!readRelationshipTag(tag, g)) continue;
         // Pairs (1,2), (3,4), (5,6). A matching Type marks the tag and restarts the walk, so
-        // a Target written before the Type is still seen.
+        // a Target written before the Type is still seen. A name is read without the white
+        // space the patterns leave around it (" Type" after two spaces, "Type " before '=').
         bool found = false;
         std::string result;
         for (int p = 0; p < 3;) {
-            const std::string name = kiv::asciiLowerCopy(g[2 * p]);
+            const std::string name = kiv::asciiLowerCopy(trimXmlSpace(g[2 * p]));
             const std::string& value = g[2 * p + 1];
             if (!found && name == "type" && checkRelTypeInsideList(relationTypes, value)) {
                 found = true;

@@ -83,3 +83,10 @@ std::string getMainFileName(const std::string& target);
 // as long as the rest still fits, earlier parts first; the rest may be empty. No CR or LF may
 // follow the prefix. Linear in the tag length, so hostile tags cost no more than their bytes.
 bool matchRelationshipTag(const std::string& tag, char quote, std::array<std::string, 7>& groups);
+
+// A relationship tag with the white space XML allows (space, tab, CR, LF, one or more) after the
+// element name, between attributes and around '=': first as matchRelationshipTag reads it, double
+// quotes before single ones, so a tag that reading takes keeps its groups; failing that,
+// the same on the tag with its spacing made canonical (outside quoted text, each run of white
+// space one space, none next to '='). Linear in the tag length.
+bool readRelationshipTag(const std::string& tag, std::array<std::string, 7>& groups);

@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
-#include <string_view>
+#include <iterator>
 #include <vector>
 
 #include "core/ByteUtils.h"
@@ -120,12 +120,20 @@ OleFileType OLEFTAUtil::isOLEFileType(const kiv::ByteSource& src, std::string& t
 
         bool flag = encrypted;
         int code = OLE_NONE;
-        for (const Step& step : kSteps) {
-            int r = step.test(root, flag);
-            if (r == OLE_DAMAGED && step.damagedCounts) return OLE_DAMAGED;
-            if (r > OLE_DAMAGED) {
-                code = r;
-                break;
+        // The tests with names as written first, so that every file they decide keeps its
+        // answer. When none decides, the tests that missed a name only by the case of its
+        // letters run again, in order, with names in any case (the format's own rule); the
+        // others would answer as they did, so only those can decide now.
+        bool again[std::size(kSteps)] = {};
+        for (bool anyCase : {false, true}) {
+            root.setAnyCase(anyCase);
+            for (size_t i = 0; i < std::size(kSteps) && code == OLE_NONE; ++i) {
+                if (anyCase && !again[i]) continue;
+                root.clearMissedByCase();
+                int r = kSteps[i].test(root, flag);
+                if (r == OLE_DAMAGED && kSteps[i].damagedCounts) return OLE_DAMAGED;
+                if (r > OLE_DAMAGED) code = r;
+                again[i] = root.missedByCase();
             }
         }
         if (code == OLE_NONE) return OLE_NONE;
@@ -276,9 +284,11 @@ int OLEFTAUtil::isMPP(CFStorage& root) {
                 read = true;
                 const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(text, 0, got));
                 const size_t n = zero ? static_cast<size_t>(zero - text) : got;
-                const std::string_view upToZero(reinterpret_cast<const char*>(text), n);
-                microsoft = microsoft || kiv::containsIgnoringAsciiCase(upToZero, kMicrosoft);
-                project = project || kiv::containsIgnoringAsciiCase(upToZero, kProject);
+                auto holds = [&](const char* word, size_t length) {
+                    return kiv::findBytesIgnoringAsciiCase(text, n, word, length) != SIZE_MAX;
+                };
+                microsoft = microsoft || holds(kMicrosoft, sizeof kMicrosoft - 1);
+                project = project || holds(kProject, sizeof kProject - 1);
                 return zero == nullptr && !(microsoft && project);
             });
     if (!read) return OLE_DAMAGED;

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "core/ByteSource.h"
+#include "core/ByteUtils.h"
 #include "tests/core/CoreTestKit.h"
 
 using kiv::FileByteSource;
@@ -95,6 +96,42 @@ TEST(ByteSearch, FindAndRfindAgreeWithAPlainSearchAtEveryWindowEdge) {
                 EXPECT_EQ(v.find(needle.data(), needle.size(), at + 1), kiv::ByteView::npos) << needle;
             }
         }
+    }
+}
+
+TEST(ByteSearch, CaseBlindFindAgreesWithAFoldedSearch) {
+    // Needles whose rarest byte is a letter (looked for in both cases) or punctuation ('@' and
+    // '`' differ by the case bit alone, and are no letters), written in lower, upper and mixed
+    // case at every place of hays of a few sizes (so across the eight-place steps and both ends),
+    // over filler and over decoys (the needle with every other case bit flipped), in bounds that
+    // end before, at and after it; every answer is checked against a folded std::string::find.
+    auto lower = [](std::string s) {
+        for (char& c : s) c = kiv::asciiToLower(static_cast<unsigned char>(c));
+        return s;
+    };
+    for (const std::string needle : {"x", "microsoft", "PROJECT", "@[`{a", "/AIMetaData"}) {
+        const size_t n = needle.size();
+        std::string decoys;
+        for (size_t i = 0; decoys.size() < 60; ++i) decoys += static_cast<char>(needle[i % n] ^ (i % 2 ? 0x20 : 0));
+        for (size_t size : {n, n + 9, size_t(40)})
+            for (const std::string& filler : {std::string(size, 'a'), decoys.substr(0, size)})
+                for (size_t at = 0; at + n <= size; ++at)
+                    for (int variant = 0; variant < 3; ++variant) {
+                        std::string hay = filler;
+                        for (size_t i = 0; i < n; ++i) {
+                            const auto c = static_cast<unsigned char>(needle[i]);
+                            hay[at + i] =
+                                variant == 1 || (variant == 2 && i % 2) ? kiv::asciiToUpper(c) : kiv::asciiToLower(c);
+                        }
+                        for (size_t from : {size_t(0), at, at + 1})
+                            for (size_t to : {at + n - 1, at + n, size}) {
+                                const std::string part = hay.substr(from, to < from ? 0 : to - from);
+                                const size_t want = lower(part).find(lower(needle));
+                                EXPECT_EQ(kiv::findBytesIgnoringAsciiCase(part.data(), part.size(), needle.data(), n),
+                                          want == std::string::npos ? SIZE_MAX : want)
+                                    << needle << " at " << at << " in [" << from << "," << to << ") of " << hay;
+                            }
+                    }
     }
 }
 

@@ -309,7 +309,8 @@ TEST(CompoundFileDamage, TruncationAnywhereNeverReadsOutside) {
     }
 }
 
-// (iv) Lookups: whole names, 10-unit prefixes, duplicates, cycles and long sibling chains.
+// (iv) Lookups: whole names, 10-unit prefixes, duplicates (in any case), cycles and long sibling
+// chains.
 TEST(CompoundFileLookup, NamesAndTypes) {
     Plan plan = twoStreams();
     Entry storage;
@@ -365,6 +366,16 @@ TEST(CompoundFileLookup, DuplicatesFirstInsertedWins) {
     ASSERT_EQ(o2.rc, 0);
     CFStorage root2 = o2.root();
     EXPECT_EQ(readStream(root2, "Dup").size(), 30u);
+
+    // "dup", "DUP" and "Dup": as written first, else the first inserted of them.
+    plan.entries[0].left = 2;
+    plan.entries[0].name = units("dup");
+    plan.entries[1].name = units("DUP");
+    Opened o3(makeCfb(plan).bytes);
+    CFStorage root3 = o3.root();
+    EXPECT_TRUE(readStream(root3, "dUp").empty() && root3.missedByCase());
+    root3.setAnyCase(true);
+    EXPECT_TRUE(readStream(root3, "dUp").size() == 20 && readStream(root3, "dup").size() == 10);
 }
 
 TEST(CompoundFileLookup, SiblingCyclesAndLongChains) {
