@@ -309,8 +309,7 @@ TEST(CompoundFileDamage, TruncationAnywhereNeverReadsOutside) {
     }
 }
 
-// (iv) Lookups: whole names, 10-unit prefixes, duplicates (in any case), cycles and long sibling
-// chains.
+// (iv) Lookups: whole names, 10-unit prefixes, duplicates in any case, cycles, long sibling chains.
 TEST(CompoundFileLookup, NamesAndTypes) {
     Plan plan = twoStreams();
     Entry storage;

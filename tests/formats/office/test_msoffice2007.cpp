@@ -53,8 +53,7 @@ TEST(RelationshipTag, SameGroupsAsTheRegularExpressionOnShortInputs) {
             // The reading with any white space keeps the groups of every tag the patterns read.
             Groups any;
             if (quote == '"' || !regexGroups(tag, '"', any)) {
-                ASSERT_TRUE(readRelationshipTag(tag, any)) << tag;
-                EXPECT_EQ(any, want) << tag;
+                EXPECT_TRUE(readRelationshipTag(tag, any) && any == want) << tag;
             }
         }
     }
