@@ -68,3 +68,9 @@ std::string convertHexaBytesToStringWithLittleEndian(const unsigned char* bytes,
 std::string convertHexaBytesToStringWithBigEndian(const unsigned char* bytes, size_t count) {
     return hexBytes(bytes, count, false);
 }
+
+namespace kiv {
+bool containsIgnoringAsciiCase(std::string_view text, std::string_view needle) {
+    return findBytesIgnoringAsciiCase(text.data(), text.size(), needle.data(), needle.size()) != SIZE_MAX;
+}
+}  // namespace kiv

@@ -101,15 +101,9 @@ inline bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 // True when needle occurs in text, ignoring the case of ASCII letters.
-inline bool containsIgnoringAsciiCase(std::string_view text, std::string_view needle) {
-    if (needle.empty()) return true;
-    if (needle.size() > text.size()) return false;
-    const char first = asciiToLower(static_cast<unsigned char>(needle[0]));
-    for (size_t at = 0; at + needle.size() <= text.size(); ++at)
-        if (asciiToLower(static_cast<unsigned char>(text[at])) == first &&
-            equalsIgnoringAsciiCase(text.substr(at, needle.size()), needle))
-            return true;
-    return false;
-}
+bool containsIgnoringAsciiCase(std::string_view text, std::string_view needle);
+
+// The UTF-8 byte-order mark that may open a text file.
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 }  // namespace kiv

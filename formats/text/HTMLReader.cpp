@@ -10,7 +10,6 @@
 namespace {
 
 constexpr unsigned long kNotFound = ~0UL;
-constexpr unsigned char kUtf8Bom[3] = {0xEF, 0xBB, 0xBF};
 // What the walk searches for: a tag's start, a comment's end, an instruction's end, a tag's end.
 constexpr kiv::Needle kLt("<", 1), kCommentEnd("-->", 3), kPiEnd("?>", 2), kGt(">", 1);
 // Bytes looked at in place, before a library search: most tags are short and most gaps
@@ -142,8 +141,8 @@ bool HTMLReader::readFile(const kiv::ByteSource& src) {
     // Markup starts with '<' after an optional byte order mark and blanks. Look at that byte
     // before reading on, so that media and other binaries cost one small read.
     uint64_t pos = 0;
-    kiv::ByteView head = src.head(sizeof kUtf8Bom);
-    if (head.startsWith(kUtf8Bom, sizeof kUtf8Bom)) pos = sizeof kUtf8Bom;
+    kiv::ByteView head = src.head(kiv::kUtf8Bom.size());
+    if (head.startsWith(kiv::kUtf8Bom.data(), kiv::kUtf8Bom.size())) pos = kiv::kUtf8Bom.size();
     int first = -1;
     kiv::WindowReader probe(src, kiv::limits::kReadWindow, limit);
     probe.walk(pos, limit, 0, kiv::WindowReader::npos, [&](const uint8_t* p, size_t n, uint64_t) {
@@ -237,8 +236,8 @@ bool HTMLReader::isHTMLXMLBased() {
     if (!in_ || size_ == 0 || winStart_ != 0) return false;
     reach(0, 5);
     if (pos_ == 0 && winEnd_ >= 5 && std::memcmp(at(0), "{\\rtf", 5) == 0) return false;
-    if (pos_ == 0 && winEnd_ >= sizeof kUtf8Bom && std::memcmp(at(0), kUtf8Bom, sizeof kUtf8Bom) == 0)
-        pos_ = sizeof kUtf8Bom;
+    const std::string_view bom = kiv::kUtf8Bom;
+    if (pos_ == 0 && winEnd_ >= bom.size() && std::memcmp(at(0), bom.data(), bom.size()) == 0) pos_ = bom.size();
 
     const uint64_t lt = find(0, 0, kLt);
     if (lt == kNotFound || lt < pos_) return false;

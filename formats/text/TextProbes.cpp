@@ -22,7 +22,6 @@ bool viewContains(const ByteView& v, const char (&needle)[N]) {
     return v.find(needle, N - 1) != ByteView::npos;
 }
 
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kPhpOpenTag = "<?php";
 
 bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
@@ -70,7 +69,7 @@ bool isPhpName(std::string_view name) {
 ScriptHead scriptByHead(const ByteSource& src) {
     const ByteView head = src.head(kiv::limits::kScriptHeadWindow);
     const std::string_view text(reinterpret_cast<const char*>(head.data), head.size);
-    if (opensWithPhpTag(text.substr(0, kUtf8Bom.size()) == kUtf8Bom ? text.substr(kUtf8Bom.size()) : text))
+    if (opensWithPhpTag(text.substr(0, kiv::kUtf8Bom.size()) == kiv::kUtf8Bom ? text.substr(kiv::kUtf8Bom.size()) : text))
         return ScriptHead::Php;
     if (text.substr(0, 2) != "#!") return ScriptHead::None;
 
